@@ -1,0 +1,45 @@
+#include "runtime/core/exceptions.h"
+
+#include <cstdio>
+
+namespace kiln {
+
+Text TKilnException::ToString() const {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%p", static_cast<const void*>(this));
+  return Text(buf);
+}
+
+const char* TKilnException::what() const noexcept {
+  try {
+    what_ = ToString().ToUtf8();
+  } catch (...) {
+    what_.clear();
+  }
+  return what_.c_str();
+}
+
+void RaiseRuntimeError(const Text& text) { throw TRuntimeException(text); }
+void RaiseText(const char* bytes) { throw Text(bytes); }
+void RaiseNullObject() { throw TNullObjectException(); }
+void RaiseAbstractCall() { throw TNullMethodException(); }
+void RaiseNullFunction() { throw TNullFunctionException(); }
+void RaiseArrayBounds() { throw TArrayBoundsException(); }
+void RaiseOutOfData() { throw TOutOfDataException(); }
+
+Text ThrownObjectText(std::exception_ptr thrown) {
+  if (!thrown) return Text();
+  try {
+    std::rethrow_exception(thrown);
+  } catch (const TKilnException& e) {
+    return e.ToString();
+  } catch (const Text& t) {
+    return t;
+  } catch (const std::exception& e) {
+    return Text::FromUtf8(e.what());
+  } catch (...) {
+    return Text("Unknown exception");
+  }
+}
+
+}  // namespace kiln

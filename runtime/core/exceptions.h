@@ -1,0 +1,73 @@
+// The runtime's thrown values.
+//
+// A thrown value is either one of the exception types below (thrown by value, caught by reference to
+// TKilnException or a subtype) or a plain Text. Whatever is thrown, ThrownObjectText gives the text
+// that the uncaught-exception report prints.
+#pragma once
+
+#include <exception>
+#include <string>
+
+#include "runtime/core/text.h"
+
+namespace kiln {
+
+class TKilnException : public std::exception {
+ public:
+  // The exception object's address in hexadecimal.
+  virtual Text ToString() const;
+  const char* what() const noexcept override;
+
+ private:
+  mutable std::string what_;
+};
+
+class TNullObjectException : public TKilnException {
+ public:
+  Text ToString() const override { return "Attempt to access field or method of Null object"; }
+};
+
+class TNullMethodException : public TKilnException {
+ public:
+  Text ToString() const override { return "Attempt to call abstract method"; }
+};
+
+class TNullFunctionException : public TKilnException {
+ public:
+  Text ToString() const override { return "Attempt to call uninitialized function pointer"; }
+};
+
+class TArrayBoundsException : public TKilnException {
+ public:
+  Text ToString() const override { return "Attempt to index array element beyond array length"; }
+};
+
+class TOutOfDataException : public TKilnException {
+ public:
+  Text ToString() const override { return "Attempt to read beyond end of data"; }
+};
+
+class TRuntimeException : public TKilnException {
+ public:
+  explicit TRuntimeException(Text error) : error_(std::move(error)) {}
+  static TRuntimeException Create(Text error) { return TRuntimeException(std::move(error)); }
+  const Text& Error() const { return error_; }
+  Text ToString() const override { return error_; }
+
+ private:
+  Text error_;
+};
+
+[[noreturn]] void RaiseRuntimeError(const Text& text);
+[[noreturn]] void RaiseText(const char* bytes);
+[[noreturn]] void RaiseNullObject();
+[[noreturn]] void RaiseAbstractCall();
+[[noreturn]] void RaiseNullFunction();
+[[noreturn]] void RaiseArrayBounds();
+[[noreturn]] void RaiseOutOfData();
+
+// The ToString of whatever `thrown` holds: a runtime exception, a thrown text, or a foreign C++
+// exception (its what(), as UTF-8).
+Text ThrownObjectText(std::exception_ptr thrown);
+
+}  // namespace kiln

@@ -1,0 +1,51 @@
+// Process frame: application globals, start-up, program end, error reports and exit handlers.
+#pragma once
+
+#include <exception>
+#include <vector>
+
+#include "runtime/core/text.h"
+
+namespace kiln {
+
+// Caption of message boxes and graphics windows; "Kilnworks Application" until replaced.
+const Text& ApplicationTitle();
+void SetApplicationTitle(const Text& title);
+// Full path of the running executable, with "/" separators.
+const Text& ApplicationFile();
+// The executable's folder; a root ("/", "C:/") keeps its slash.
+const Text& ApplicationFolder();
+// The current directory when the process started.
+const Text& LaunchFolder();
+// The command-line arguments, starting with the program name as started.
+const std::vector<Text>& ApplicationArgs();
+
+// Fills the globals above and makes the executable's folder the current directory.
+void StartRuntime(int argc, char** argv);
+// Process-level main: installs the fault report, starts the runtime and calls `entry`. A thrown
+// object that escapes `entry` is reported by ReportUncaughtException.
+int RuntimeMain(int argc, char** argv, int (*entry)());
+
+// Normal end: exit(0); exit handlers run.
+[[noreturn]] void EndProgram();
+// Writes the thrown object's text to standard error without a line end, then exit(-1).
+[[noreturn]] void ReportUncaughtException(std::exception_ptr thrown);
+// The text's low bytes to standard error, flushed, no line end added.
+void WriteErrorText(const Text& text);
+
+// Runs `handler` at program end; handlers run in reverse order of registration.
+void AddExitHandler(void (*handler)());
+
+// Where the fault report shows its message box once a system layer exists; standard error otherwise.
+using FaultMessageBox = void (*)(const char* caption, const char* text);
+void SetFaultMessageBox(FaultMessageBox show);
+
+// Debug-line channel: passes the text to the installed hook; the default hook discards it.
+using DebugLineHook = void (*)(const Text& line);
+void EmitDebugLine(const Text& line);
+void SetDebugLineHook(DebugLineHook hook);  // nullptr restores the default
+
+// Run-once initialiser of the runtime core.
+void InitCoreModule();
+
+}  // namespace kiln

@@ -1,0 +1,210 @@
+#include "runtime/core/text.h"
+
+#include <algorithm>
+
+namespace kiln {
+
+Text::Text(const char* bytes) {
+  if (bytes == nullptr) return;
+  for (const char* p = bytes; *p != 0; ++p) units_.push_back(static_cast<unsigned char>(*p));
+}
+
+Text::Text(const char16_t* units) {
+  if (units != nullptr) units_ = units;
+}
+
+Text Text::FromLatin1(std::string_view bytes) {
+  std::u16string units;
+  units.reserve(bytes.size());
+  for (char c : bytes) units.push_back(static_cast<unsigned char>(c));
+  return Text(std::move(units));
+}
+
+Text Text::FromUtf8(std::string_view utf8) {
+  std::u16string units;
+  units.reserve(utf8.size());
+  size_t i = 0;
+  const size_t n = utf8.size();
+  auto byteAt = [&](size_t k) { return static_cast<unsigned char>(utf8[k]); };
+  while (i < n) {
+    unsigned c = byteAt(i);
+    if (c < 0x80) {
+      units.push_back(static_cast<char16_t>(c));
+      ++i;
+      continue;
+    }
+    int extra = 0;
+    unsigned code = 0;
+    if ((c & 0xE0) == 0xC0) {
+      extra = 1;
+      code = c & 0x1F;
+    } else if ((c & 0xF0) == 0xE0) {
+      extra = 2;
+      code = c & 0x0F;
+    } else if ((c & 0xF8) == 0xF0) {
+      extra = 3;
+      code = c & 0x07;
+    } else {
+      // A stray continuation or invalid lead byte stands for itself as Latin-1.
+      units.push_back(static_cast<char16_t>(c));
+      ++i;
+      continue;
+    }
+    if (i + static_cast<size_t>(extra) >= n) {
+      // Truncated sequence at the end: keep the bytes as Latin-1 units.
+      for (; i < n; ++i) units.push_back(static_cast<char16_t>(byteAt(i)));
+      break;
+    }
+    bool valid = true;
+    for (int k = 1; k <= extra; ++k) {
+      unsigned cc = byteAt(i + static_cast<size_t>(k));
+      if ((cc & 0xC0) != 0x80) {
+        valid = false;
+        break;
+      }
+      code = (code << 6) | (cc & 0x3F);
+    }
+    if (!valid) {
+      units.push_back(static_cast<char16_t>(c));
+      ++i;
+      continue;
+    }
+    if (code > 0xFFFF) throw Text("Unicode character out of UCS-2 range");
+    units.push_back(static_cast<char16_t>(code));
+    i += static_cast<size_t>(extra) + 1;
+  }
+  return Text(std::move(units));
+}
+
+Text Text::FromUtf16(const char16_t* zeroTerminated) { return Text(zeroTerminated); }
+
+Text Text::FromInt(int64_t value) { return Text(std::to_string(value).c_str()); }
+
+std::string Text::ToLatin1() const {
+  std::string out;
+  out.reserve(units_.size());
+  for (char16_t u : units_) out.push_back(static_cast<char>(u & 0xFF));
+  return out;
+}
+
+std::string Text::ToUtf8() const {
+  std::string out;
+  out.reserve(units_.size());
+  for (size_t i = 0; i < units_.size(); ++i) {
+    unsigned code = units_[i];
+    if (code >= 0xD800 && code < 0xDC00 && i + 1 < units_.size() && units_[i + 1] >= 0xDC00 &&
+        units_[i + 1] < 0xE000) {
+      code = 0x10000 + ((code - 0xD800) << 10) + (units_[i + 1] - 0xDC00);
+      ++i;
+    }
+    if (code < 0x80) {
+      out.push_back(static_cast<char>(code));
+    } else if (code < 0x800) {
+      out.push_back(static_cast<char>(0xC0 | (code >> 6)));
+      out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    } else if (code < 0x10000) {
+      out.push_back(static_cast<char>(0xE0 | (code >> 12)));
+      out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    } else {
+      out.push_back(static_cast<char>(0xF0 | (code >> 18)));
+      out.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    }
+  }
+  return out;
+}
+
+Text Text::operator+(const Text& other) const {
+  std::u16string units;
+  units.reserve(units_.size() + other.units_.size());
+  units += units_;
+  units += other.units_;
+  return Text(std::move(units));
+}
+
+Text& Text::operator+=(const Text& other) {
+  units_ += other.units_;
+  return *this;
+}
+
+Text Text::Slice(int from, int to) const {
+  from = std::clamp(from, 0, Length());
+  to = std::clamp(to, from, Length());
+  return Text(units_.substr(static_cast<size_t>(from), static_cast<size_t>(to - from)));
+}
+
+int Text::Find(const Text& sub, int start) const {
+  if (start < 0) start = 0;
+  if (start > Length()) return -1;
+  size_t at = units_.find(sub.units_, static_cast<size_t>(start));
+  return at == std::u16string::npos ? -1 : static_cast<int>(at);
+}
+
+int Text::FindLast(const Text& sub) const {
+  size_t at = units_.rfind(sub.units_);
+  return at == std::u16string::npos ? -1 : static_cast<int>(at);
+}
+
+bool Text::StartsWith(const Text& prefix) const {
+  return units_.size() >= prefix.units_.size() &&
+         units_.compare(0, prefix.units_.size(), prefix.units_) == 0;
+}
+
+bool Text::EndsWith(const Text& suffix) const {
+  return units_.size() >= suffix.units_.size() &&
+         units_.compare(units_.size() - suffix.units_.size(), suffix.units_.size(), suffix.units_) == 0;
+}
+
+Text Text::Replace(const Text& from, const Text& to) const {
+  if (from.IsEmpty()) return *this;
+  std::u16string out;
+  size_t pos = 0;
+  for (;;) {
+    size_t at = units_.find(from.units_, pos);
+    if (at == std::u16string::npos) break;
+    out.append(units_, pos, at - pos);
+    out += to.units_;
+    pos = at + from.units_.size();
+  }
+  out.append(units_, pos, std::u16string::npos);
+  return Text(std::move(out));
+}
+
+char16_t LowerUnit(char16_t u) {
+  if (u >= u'A' && u <= u'Z') return static_cast<char16_t>(u + 32);
+  if (u < 192) return u;
+  // Latin-1 capitals (the multiplication sign 0xD7 has no case).
+  if (u <= 0xDE) return u == 0xD7 ? u : static_cast<char16_t>(u + 32);
+  // Latin Extended-A: capitals and small letters alternate.
+  if ((u >= 0x100 && u <= 0x137) || (u >= 0x14A && u <= 0x177)) return (u & 1) ? u : static_cast<char16_t>(u + 1);
+  if ((u >= 0x139 && u <= 0x148) || (u >= 0x179 && u <= 0x17E)) return (u & 1) ? static_cast<char16_t>(u + 1) : u;
+  if (u == 0x178) return 0xFF;
+  // Greek and Cyrillic capitals.
+  if (u >= 0x391 && u <= 0x3A9 && u != 0x3A2) return static_cast<char16_t>(u + 32);
+  if (u >= 0x410 && u <= 0x42F) return static_cast<char16_t>(u + 32);
+  if (u >= 0x400 && u <= 0x40F) return static_cast<char16_t>(u + 80);
+  return u;
+}
+
+Text Text::ToLower() const {
+  std::u16string out(units_);
+  for (char16_t& u : out) u = LowerUnit(u);
+  return Text(std::move(out));
+}
+
+int Text::Compare(const Text& other) const {
+  const size_t n = std::min(units_.size(), other.units_.size());
+  for (size_t i = 0; i < n; ++i) {
+    if (units_[i] != other.units_[i]) return static_cast<int>(units_[i]) - static_cast<int>(other.units_[i]);
+  }
+  return static_cast<int>(units_.size()) - static_cast<int>(other.units_.size());
+}
+
+std::strong_ordering Text::operator<=>(const Text& other) const {
+  int c = Compare(other);
+  return c < 0 ? std::strong_ordering::less : c > 0 ? std::strong_ordering::greater : std::strong_ordering::equal;
+}
+
+}  // namespace kiln

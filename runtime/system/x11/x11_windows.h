@@ -1,0 +1,32 @@
+// The X display connection shared by the system driver and the graphics windows, and the registry
+// of the program's own windows. Only X11 backend code includes this header.
+#pragma once
+
+#include <X11/Xlib.h>
+
+#include <functional>
+
+#include "runtime/core/object.h"
+
+namespace kiln::x11 {
+
+// The process's display connection, opened on first use (DISPLAY); nullptr when none can be opened.
+Display* SystemDisplay();
+
+// What a window's owner does with each event of its window, after the translator has seen it
+// (the X11 counterpart of a window procedure's own handling).
+using WindowHandler = std::function<void(XEvent& event)>;
+
+// Makes `window` a program window: selects the input the translator needs plus `extraMask`, asks the
+// window manager for WM_DELETE_WINDOW, and creates the window's input context. From then on the
+// system driver's Poll hands every event of the window to the translator (events carry `source`),
+// then to `handler`.
+void AttachProgramWindow(Window window, const Ref<TObject>& source, WindowHandler handler, long extraMask);
+// Forgets the window and releases its input context; call before XDestroyWindow.
+void DetachProgramWindow(Window window);
+bool IsProgramWindow(Window window);
+
+// Dispatches every event already queued on the connection; never blocks.
+void DispatchPendingEvents();
+
+}  // namespace kiln::x11
