@@ -1,0 +1,99 @@
+#include "runtime/system/system.h"
+
+#include <ctime>
+
+#include "runtime/core/exceptions.h"
+#include "runtime/system/events.h"
+#include "runtime/system/system_backend.h"
+
+namespace kiln {
+namespace {
+
+Ref<TSystemDriver>& Driver() {
+  static Ref<TSystemDriver> systemDriver;
+  return systemDriver;
+}
+
+// Shared by both pump functions, so neither runs inside the other.
+bool pumpBusy = false;
+
+class PumpGuard {
+ public:
+  PumpGuard() { pumpBusy = true; }
+  ~PumpGuard() { pumpBusy = false; }
+  PumpGuard(const PumpGuard&) = delete;
+  PumpGuard& operator=(const PumpGuard&) = delete;
+};
+
+TSystemDriver& CheckedDriver() {
+  InitSystemModule();
+  if (!Driver()) throw TNullObjectException();
+  return *Driver();
+}
+
+Text LocalTimeText(const char* pattern) {
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  if (localtime_r(&now, &local) == nullptr) return Text();
+  char buffer[256];
+  size_t length = std::strftime(buffer, sizeof buffer, pattern, &local);
+  return Text::FromLatin1(std::string_view(buffer, length));
+}
+
+}  // namespace
+
+int TSystemDriver::Poll() { throw TNullMethodException(); }
+int TSystemDriver::Wait() { throw TNullMethodException(); }
+int TSystemDriver::MoveMouse(int, int) { throw TNullMethodException(); }
+int TSystemDriver::SetMouseVisible(int) { throw TNullMethodException(); }
+int TSystemDriver::Notify(const Text&, int) { throw TNullMethodException(); }
+int TSystemDriver::Confirm(const Text&, int) { throw TNullMethodException(); }
+int TSystemDriver::Proceed(const Text&, int) { throw TNullMethodException(); }
+Text TSystemDriver::RequestFile(const Text&, const Text&, int, const Text&) { throw TNullMethodException(); }
+Text TSystemDriver::RequestDir(const Text&, const Text&) { throw TNullMethodException(); }
+int TSystemDriver::OpenURL(const Text&) { throw TNullMethodException(); }
+
+const Ref<TSystemDriver>& SystemDriver() {
+  InitSystemModule();
+  return Driver();
+}
+
+void PumpSystemEvents() {
+  if (pumpBusy) return;
+  TSystemDriver& driver = CheckedDriver();
+  PumpGuard guard;
+  driver.Poll();
+}
+
+void AwaitSystemEvents() {
+  if (pumpBusy) return;
+  TSystemDriver& driver = CheckedDriver();
+  PumpGuard guard;
+  driver.Wait();
+}
+
+void SetPointerPosition(int x, int y) { CheckedDriver().MoveMouse(x, y); }
+void ShowPointer() { CheckedDriver().SetMouseVisible(1); }
+void HidePointer() { CheckedDriver().SetMouseVisible(0); }
+int NotifyUser(const Text& text, int serious) { return CheckedDriver().Notify(text, serious); }
+int AskConfirm(const Text& text, int serious) { return CheckedDriver().Confirm(text, serious); }
+int AskProceed(const Text& text, int serious) { return CheckedDriver().Proceed(text, serious); }
+
+Text AskFileName(const Text& title, const Text& extensions, int save, const Text& path) {
+  return CheckedDriver().RequestFile(title, extensions, save, path);
+}
+
+Text AskFolder(const Text& title, const Text& path) { return CheckedDriver().RequestDir(title, path); }
+
+Text TodayText() { return LocalTimeText("%d %b %Y"); }
+Text ClockText() { return LocalTimeText("%H:%M:%S"); }
+
+void InitSystemModule() {
+  static bool done = false;
+  if (done) return;
+  done = true;
+  InitEventModule();
+  Driver() = CreatePlatformSystemDriver();
+}
+
+}  // namespace kiln

@@ -1,0 +1,92 @@
+#include "runtime/system/x11/x11_keycodes.h"
+
+#include <X11/keysym.h>
+#include <X11/XF86keysym.h>
+
+namespace kiln::x11 {
+namespace {
+
+struct KeyMapping {
+  KeySym keysym;
+  int virtualKey;
+};
+
+// Keys whose code is not derived from a range (letters, digits, function keys) below.
+constexpr KeyMapping kKeyTable[] = {
+    {XK_BackSpace, 0x08},    {XK_Tab, 0x09},          {XK_ISO_Left_Tab, 0x09},
+    {XK_Clear, 0x0C},        {XK_Return, 0x0D},       {XK_KP_Enter, 0x0D},
+    {XK_Pause, 0x13},        {XK_Caps_Lock, 0x14},    {XK_Escape, 0x1B},
+    {XK_space, 0x20},        {XK_Prior, 0x21},        {XK_Next, 0x22},
+    {XK_End, 0x23},          {XK_Home, 0x24},         {XK_Left, 0x25},
+    {XK_Up, 0x26},           {XK_Right, 0x27},        {XK_Down, 0x28},
+    {XK_Select, 0x29},       {XK_Print, 0x2C},        {XK_Execute, 0x2B},
+    {XK_Insert, 0x2D},       {XK_Delete, 0x2E},       {XK_Help, 0x2F},
+    {XK_Super_L, 0x5B},      {XK_Super_R, 0x5C},      {XK_Menu, 0x5D},
+    {XK_KP_0, 0x60},         {XK_KP_1, 0x61},         {XK_KP_2, 0x62},
+    {XK_KP_3, 0x63},         {XK_KP_4, 0x64},         {XK_KP_5, 0x65},
+    {XK_KP_6, 0x66},         {XK_KP_7, 0x67},         {XK_KP_8, 0x68},
+    {XK_KP_9, 0x69},         {XK_KP_Multiply, 0x6A},  {XK_KP_Add, 0x6B},
+    {XK_KP_Separator, 0x6C}, {XK_KP_Subtract, 0x6D},  {XK_KP_Decimal, 0x6E},
+    {XK_KP_Divide, 0x6F},
+    // The keypad without Num Lock reports its navigation keysyms.
+    {XK_KP_Insert, 0x2D},    {XK_KP_End, 0x23},       {XK_KP_Down, 0x28},
+    {XK_KP_Next, 0x22},      {XK_KP_Left, 0x25},      {XK_KP_Begin, 0x0C},
+    {XK_KP_Right, 0x27},     {XK_KP_Home, 0x24},      {XK_KP_Up, 0x26},
+    {XK_KP_Prior, 0x21},     {XK_KP_Delete, 0x2E},
+    {XK_Num_Lock, 0x90},     {XK_Scroll_Lock, 0x91},
+    {XK_Shift_L, 0xA0},      {XK_Shift_R, 0xA1},      {XK_Control_L, 0xA2},
+    {XK_Control_R, 0xA3},    {XK_Alt_L, 0xA4},        {XK_Meta_L, 0xA4},
+    {XK_Alt_R, 0xA5},        {XK_Meta_R, 0xA5},       {XK_ISO_Level3_Shift, 0xA5},
+    {XK_Mode_switch, 0xA5},
+    {XF86XK_Back, 0xA6},     {XF86XK_Forward, 0xA7},  {XF86XK_Refresh, 0xA8},
+    {XF86XK_Stop, 0xA9},     {XF86XK_Search, 0xAA},   {XF86XK_Favorites, 0xAB},
+    {XF86XK_HomePage, 0xAC}, {XF86XK_AudioMute, 0xAD}, {XF86XK_AudioLowerVolume, 0xAE},
+    {XF86XK_AudioRaiseVolume, 0xAF}, {XF86XK_AudioNext, 0xB0}, {XF86XK_AudioPrev, 0xB1},
+    {XF86XK_AudioStop, 0xB2}, {XF86XK_AudioPlay, 0xB3}, {XF86XK_Mail, 0xB4},
+    // Punctuation keys of the US layout (the OEM codes).
+    {XK_semicolon, 0xBA},    {XK_colon, 0xBA},        {XK_equal, 0xBB},
+    {XK_plus, 0xBB},         {XK_comma, 0xBC},        {XK_less, 0xBC},
+    {XK_minus, 0xBD},        {XK_underscore, 0xBD},   {XK_period, 0xBE},
+    {XK_greater, 0xBE},      {XK_slash, 0xBF},        {XK_question, 0xBF},
+    {XK_grave, 0xC0},        {XK_asciitilde, 0xC0},   {XK_dead_grave, 0xC0},
+    {XK_bracketleft, 0xDB},  {XK_braceleft, 0xDB},    {XK_backslash, 0xDC},
+    {XK_bar, 0xDC},          {XK_bracketright, 0xDD}, {XK_braceright, 0xDD},
+    {XK_apostrophe, 0xDE},   {XK_quotedbl, 0xDE},     {XK_dead_acute, 0xDD},
+    {XK_dead_circumflex, 0xDC}, {XK_ssharp, 0xDB},    {XK_udiaeresis, 0xBA},
+    {XK_odiaeresis, 0xC0},   {XK_adiaeresis, 0xDE},   {XK_numbersign, 0xBF},
+    {XK_section, 0xDC},
+};
+
+}  // namespace
+
+int VirtualKeyForKeysym(KeySym keysym) {
+  if (keysym >= XK_a && keysym <= XK_z) return static_cast<int>(keysym - XK_a) + 0x41;
+  if (keysym >= XK_A && keysym <= XK_Z) return static_cast<int>(keysym - XK_A) + 0x41;
+  if (keysym >= XK_0 && keysym <= XK_9) return static_cast<int>(keysym - XK_0) + 0x30;
+  if (keysym >= XK_F1 && keysym <= XK_F24) return static_cast<int>(keysym - XK_F1) + 0x70;
+  for (const KeyMapping& mapping : kKeyTable) {
+    if (mapping.keysym == keysym) return mapping.virtualKey;
+  }
+  return 0;
+}
+
+int ModifierBitForKey(int virtualKey) {
+  switch (virtualKey) {
+    case 0xA0:
+    case 0xA1:
+      return 1;
+    case 0xA2:
+    case 0xA3:
+      return 2;
+    case 0xA4:
+    case 0xA5:
+      return 4;
+    case 0x5B:
+    case 0x5C:
+      return 8;
+    default:
+      return 0;
+  }
+}
+
+}  // namespace kiln::x11

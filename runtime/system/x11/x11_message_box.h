@@ -1,0 +1,17 @@
+// A small modal message box window, and its fallback to standard error without a display.
+#pragma once
+
+#include <vector>
+
+#include "runtime/core/text.h"
+
+namespace kiln::x11 {
+
+// Shows `text` captioned `caption` with one button per label; Enter or a click picks a button,
+// Tab and the arrow keys move between them, Escape or closing the box picks `cancelButton`.
+// Returns the index of the chosen button. Without a display the text goes to standard error and
+// `defaultButton` is the answer.
+int ShowMessageBox(const Text& caption, const Text& text, const std::vector<Text>& buttons, int defaultButton,
+                   int cancelButton, bool serious);
+
+}  // namespace kiln::x11

@@ -1,0 +1,267 @@
+#include "runtime/system/x11/x11_translator.h"
+
+#include <X11/XKBlib.h>
+#include <X11/Xutil.h>
+#include <X11/keysym.h>
+
+#include <array>
+#include <string>
+
+#include "runtime/system/events.h"
+#include "runtime/system/x11/x11_display.h"
+#include "runtime/system/x11/x11_keycodes.h"
+#include "runtime/system/x11/x11_windows.h"
+
+namespace kiln::x11 {
+namespace {
+
+int modifierMask = 0;
+// Sided modifier keys (by virtual-key code) and X keycodes currently down.
+std::array<bool, 256> virtualKeyDown{};
+std::array<bool, 256> keycodeDown{};
+Window hoverWindow = None;
+Ref<TObject> hoverSource;
+// True while one of the program's windows has the keyboard focus.
+bool applicationActive = false;
+
+void RecomputeModifierMask() {
+  int mask = 0;
+  for (int vk : {0xA0, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0x5B, 0x5C}) {
+    if (virtualKeyDown[static_cast<size_t>(vk)]) mask |= ModifierBitForKey(vk);
+  }
+  modifierMask = mask;
+}
+
+// Keys may have gone up or down while another application had the focus.
+void ResyncKeyboardState(Display* display) {
+  char keys[32];
+  XQueryKeymap(display, keys);
+  virtualKeyDown.fill(false);
+  for (int keycode = 0; keycode < 256; ++keycode) {
+    bool down = (keys[keycode / 8] >> (keycode % 8)) & 1;
+    keycodeDown[static_cast<size_t>(keycode)] = down;
+    if (!down) continue;
+    int vk = VirtualKeyForKeysym(XkbKeycodeToKeysym(display, static_cast<KeyCode>(keycode), 0, 0));
+    if (ModifierBitForKey(vk) != 0) virtualKeyDown[static_cast<size_t>(vk)] = true;
+  }
+  RecomputeModifierMask();
+}
+
+void Emit(int32_t id, const Ref<TObject>& source, int32_t data, int32_t x, int32_t y) {
+  SendSystemEvent(id, source, data, modifierMask, x, y, Ref<TObject>());
+}
+
+// Moves the hover state to `window` (None: no program window), emitting the leave of the old window
+// at (leaveX, leaveY) in its coordinates and the enter of the new one at (x, y).
+void SetHoverWindow(Window window, int x, int y, const Ref<TObject>& source, int leaveX, int leaveY) {
+  if (window == hoverWindow) return;
+  if (hoverWindow != None) {
+    Ref<TObject> oldSource = std::move(hoverSource);
+    hoverWindow = None;
+    SendSystemEvent(kEventMouseLeave, oldSource, 0, 0, leaveX, leaveY, Ref<TObject>());
+  }
+  hoverWindow = window;
+  if (window != None) {
+    hoverSource = source;
+    SendSystemEvent(kEventMouseEnter, source, 0, 0, x, y, Ref<TObject>());
+  }
+}
+
+bool InsideClientArea(Window window, int x, int y) {
+  int width = 0;
+  int height = 0;
+  if (!ProgramWindowSize(window, &width, &height)) return false;
+  return x >= 0 && y >= 0 && x < width && y < height;
+}
+
+void AppendUtf8AsUtf16(const char* bytes, int length, std::u16string& out) {
+  Text text = Text::FromUtf8(std::string_view(bytes, static_cast<size_t>(length)));
+  out += text.Units();
+}
+
+// The characters a key press types, as the code units the character messages would deliver.
+std::u16string TypedUnits(XKeyEvent& key, XIC inputContext, KeySym* keysym) {
+  std::u16string units;
+  char buffer[64];
+  if (inputContext != nullptr) {
+    Status status = 0;
+    int length = Xutf8LookupString(inputContext, &key, buffer, sizeof buffer, keysym, &status);
+    if (status == XBufferOverflow) {
+      std::string large(static_cast<size_t>(length) + 1, '\0');
+      length = Xutf8LookupString(inputContext, &key, large.data(), static_cast<int>(large.size()), keysym, &status);
+      if (status == XLookupChars || status == XLookupBoth) {
+        try {
+          AppendUtf8AsUtf16(large.data(), length, units);
+        } catch (...) {
+        }
+      }
+      return units;
+    }
+    if (status == XLookupChars || status == XLookupBoth) {
+      try {
+        AppendUtf8AsUtf16(buffer, length, units);
+      } catch (const Text&) {
+        // Characters beyond UTF-16's basic plane are not delivered one by one; they are skipped.
+      }
+    }
+    return units;
+  }
+  int length = XLookupString(&key, buffer, sizeof buffer, keysym, nullptr);
+  for (int i = 0; i < length; ++i) units += static_cast<char16_t>(static_cast<unsigned char>(buffer[i]));
+  return units;
+}
+
+void TranslateKeyPress(XKeyEvent& key, const Ref<TObject>& source, XIC inputContext, bool filtered) {
+  // Look the characters up before emitting anything: a hook may close the window and with it the
+  // input context.
+  std::u16string units;
+  if (!filtered) {
+    KeySym typed = NoSymbol;
+    units = TypedUnits(key, inputContext, &typed);
+    // Delete types nothing, as on the other window systems.
+    if (typed == XK_Delete || typed == XK_KP_Delete) units.clear();
+  }
+  if (key.keycode != 0) {
+    int vk = VirtualKeyForKeysym(XLookupKeysym(&key, 0));
+    bool repeat = keycodeDown[key.keycode & 0xFF];
+    keycodeDown[key.keycode & 0xFF] = true;
+    if (ModifierBitForKey(vk) != 0) {
+      virtualKeyDown[static_cast<size_t>(vk)] = true;
+      RecomputeModifierMask();
+    }
+    if (vk > 0 && vk < 256) Emit(repeat ? kEventKeyRepeat : kEventKeyDown, source, vk, 0, 0);
+  }
+  for (char16_t unit : units) Emit(kEventKeyChar, source, unit, 0, 0);
+}
+
+void TranslateKeyRelease(XKeyEvent& key, const Ref<TObject>& source) {
+  if (key.keycode == 0) return;
+  keycodeDown[key.keycode & 0xFF] = false;
+  int vk = VirtualKeyForKeysym(XLookupKeysym(&key, 0));
+  if (ModifierBitForKey(vk) != 0) {
+    virtualKeyDown[static_cast<size_t>(vk)] = false;
+    RecomputeModifierMask();
+  }
+  if (vk > 0 && vk < 256) Emit(kEventKeyUp, source, vk, 0, 0);
+}
+
+// X buttons 1, 2, 3 are left, middle, right; the events number them left 1, right 2, middle 3.
+int ButtonNumber(unsigned int xButton) {
+  switch (xButton) {
+    case Button1:
+      return 1;
+    case Button2:
+      return 3;
+    case Button3:
+      return 2;
+    default:
+      return 0;
+  }
+}
+
+int HeldButtonDatum(unsigned int state) {
+  int datum = 0;
+  if (state & Button1Mask) datum = 1;
+  if (state & Button2Mask) datum = 4;
+  if (state & Button3Mask) datum = 2;
+  return datum;
+}
+
+void TranslateFocusIn(XFocusChangeEvent& focus, const Ref<TObject>& source, XIC inputContext) {
+  if (focus.mode == NotifyGrab || focus.mode == NotifyUngrab) return;
+  if (focus.detail == NotifyPointer || focus.detail == NotifyInferior) return;
+  if (inputContext != nullptr) XSetICFocus(inputContext);
+  if (applicationActive) return;
+  applicationActive = true;
+  ResyncKeyboardState(focus.display);
+  Emit(kEventAppResume, source, 0, 0, 0);
+}
+
+void TranslateFocusOut(XFocusChangeEvent& focus, const Ref<TObject>& source, XIC inputContext) {
+  if (focus.mode == NotifyGrab || focus.mode == NotifyUngrab) return;
+  if (focus.detail == NotifyPointer || focus.detail == NotifyInferior) return;
+  if (inputContext != nullptr) XUnsetICFocus(inputContext);
+  Window focused = None;
+  int revert = 0;
+  XGetInputFocus(focus.display, &focused, &revert);
+  // Focus moving between the program's own windows is no change of application.
+  if (BelongsToProgram(focused)) return;
+  if (!applicationActive) return;
+  applicationActive = false;
+  Emit(kEventAppSuspend, source, 0, 0, 0);
+}
+
+}  // namespace
+
+int CurrentModifierMask() { return modifierMask; }
+
+void ForgetTranslatorWindow(Window window) {
+  if (window == hoverWindow) {
+    hoverWindow = None;
+    hoverSource = Ref<TObject>();
+  }
+}
+
+void TranslateXEvent(XEvent& event, const Ref<TObject>& source, XIC inputContext, bool filtered) {
+  switch (event.type) {
+    case KeyPress:
+      TranslateKeyPress(event.xkey, source, inputContext, filtered);
+      break;
+    case KeyRelease:
+      TranslateKeyRelease(event.xkey, source);
+      break;
+    case ButtonPress: {
+      const XButtonEvent& button = event.xbutton;
+      if (button.button == Button4 || button.button == Button5) {
+        Emit(kEventMouseWheel, source, button.button == Button4 ? 1 : -1, button.x, button.y);
+      } else if (int number = ButtonNumber(button.button)) {
+        Emit(kEventMouseDown, source, number, button.x, button.y);
+      }
+      break;
+    }
+    case ButtonRelease: {
+      const XButtonEvent& button = event.xbutton;
+      if (int number = ButtonNumber(button.button)) Emit(kEventMouseUp, source, number, button.x, button.y);
+      break;
+    }
+    case MotionNotify: {
+      const XMotionEvent& motion = event.xmotion;
+      Window window = InsideClientArea(motion.window, motion.x, motion.y) ? motion.window : None;
+      SetHoverWindow(window, motion.x, motion.y, source, motion.x, motion.y);
+      Emit(kEventMouseMove, source, HeldButtonDatum(motion.state), motion.x, motion.y);
+      break;
+    }
+    case EnterNotify: {
+      const XCrossingEvent& crossing = event.xcrossing;
+      if (crossing.mode == NotifyGrab) break;
+      if (InsideClientArea(crossing.window, crossing.x, crossing.y)) {
+        SetHoverWindow(crossing.window, crossing.x, crossing.y, source, crossing.x, crossing.y);
+      }
+      break;
+    }
+    case LeaveNotify: {
+      const XCrossingEvent& crossing = event.xcrossing;
+      if (crossing.mode != NotifyNormal || crossing.detail == NotifyInferior) break;
+      if (crossing.window == hoverWindow) SetHoverWindow(None, 0, 0, Ref<TObject>(), crossing.x, crossing.y);
+      break;
+    }
+    case FocusIn:
+      TranslateFocusIn(event.xfocus, source, inputContext);
+      break;
+    case FocusOut:
+      TranslateFocusOut(event.xfocus, source, inputContext);
+      break;
+    case ClientMessage: {
+      const XClientMessageEvent& message = event.xclient;
+      if (message.message_type == WmProtocolsAtom() && message.format == 32 &&
+          static_cast<Atom>(message.data.l[0]) == WmDeleteWindowAtom()) {
+        Emit(kEventAppTerminate, source, 0, 0, 0);
+      }
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+}  // namespace kiln::x11

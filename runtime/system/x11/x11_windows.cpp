@@ -1,0 +1,212 @@
+#include "runtime/system/x11/x11_windows.h"
+
+#include <X11/XKBlib.h>
+#include <X11/Xutil.h>
+
+#include <clocale>
+#include <cstring>
+#include <map>
+#include <set>
+#include <utility>
+#include <vector>
+
+#include "runtime/system/x11/x11_display.h"
+#include "runtime/system/x11/x11_translator.h"
+
+namespace kiln::x11 {
+namespace {
+
+// Input the translator needs from every program window.
+constexpr long kTranslatorMask = KeyPressMask | KeyReleaseMask | ButtonPressMask | ButtonReleaseMask |
+                                 PointerMotionMask | EnterWindowMask | LeaveWindowMask |
+                                 FocusChangeMask | StructureNotifyMask;
+
+// Owns the display connection and its input method for the life of the process.
+class DisplayConnection {
+ public:
+  DisplayConnection() {
+    // The input method composes dead keys only in a locale it knows; the plain "C" locale has no
+    // compose table, so the character type locale is raised to UTF-8 when nothing else is set.
+    const char* ctype = std::setlocale(LC_CTYPE, nullptr);
+    if (ctype == nullptr || std::strcmp(ctype, "C") == 0 || std::strcmp(ctype, "POSIX") == 0) {
+      if (std::setlocale(LC_CTYPE, "") == nullptr || !XSupportsLocale()) {
+        std::setlocale(LC_CTYPE, "C.UTF-8");
+      }
+    }
+    if (!XSupportsLocale()) std::setlocale(LC_CTYPE, "C");
+    XSetLocaleModifiers("");
+    display_ = XOpenDisplay(nullptr);
+    if (display_ == nullptr) return;
+    wmProtocols_ = XInternAtom(display_, "WM_PROTOCOLS", False);
+    wmDeleteWindow_ = XInternAtom(display_, "WM_DELETE_WINDOW", False);
+    inputMethod_ = XOpenIM(display_, nullptr, nullptr, nullptr);
+    if (inputMethod_ == nullptr) {
+      XSetLocaleModifiers("@im=none");
+      inputMethod_ = XOpenIM(display_, nullptr, nullptr, nullptr);
+    }
+    // Held keys then repeat as presses without the releases in between.
+    Bool supported = False;
+    XkbSetDetectableAutoRepeat(display_, True, &supported);
+  }
+  ~DisplayConnection() {
+    if (inputMethod_ != nullptr) XCloseIM(inputMethod_);
+    if (display_ != nullptr) XCloseDisplay(display_);
+  }
+  DisplayConnection(const DisplayConnection&) = delete;
+  DisplayConnection& operator=(const DisplayConnection&) = delete;
+
+  Display* display_ = nullptr;
+  XIM inputMethod_ = nullptr;
+  Atom wmProtocols_ = None;
+  Atom wmDeleteWindow_ = None;
+};
+
+DisplayConnection& Connection() {
+  static DisplayConnection connection;
+  return connection;
+}
+
+struct ProgramWindow {
+  Ref<TObject> source;
+  WindowHandler handler;
+  XIC inputContext = nullptr;
+  int width = 0;
+  int height = 0;
+};
+
+std::map<Window, ProgramWindow>& ProgramWindows() {
+  static std::map<Window, ProgramWindow> windows;
+  return windows;
+}
+
+std::set<Window>& OwnWindows() {
+  static std::set<Window> windows;
+  return windows;
+}
+
+XIC CreateInputContext(Window window) {
+  XIM im = Connection().inputMethod_;
+  if (im == nullptr) return nullptr;
+  return XCreateIC(im, XNInputStyle, XIMPreeditNothing | XIMStatusNothing, XNClientWindow, window,
+                   XNFocusWindow, window, static_cast<char*>(nullptr));
+}
+
+}  // namespace
+
+Display* SystemDisplay() { return Connection().display_; }
+XIM SystemInputMethod() { return Connection().inputMethod_; }
+Atom WmProtocolsAtom() { return Connection().wmProtocols_; }
+Atom WmDeleteWindowAtom() { return Connection().wmDeleteWindow_; }
+
+void AttachProgramWindow(Window window, const Ref<TObject>& source, WindowHandler handler, long extraMask) {
+  Display* display = SystemDisplay();
+  if (display == nullptr || window == None) return;
+  auto& windows = ProgramWindows();
+  auto existing = windows.find(window);
+  if (existing != windows.end()) {
+    if (existing->second.inputContext != nullptr) XDestroyIC(existing->second.inputContext);
+    windows.erase(existing);
+  }
+  ProgramWindow entry;
+  entry.source = source;
+  entry.handler = std::move(handler);
+  entry.inputContext = CreateInputContext(window);
+  long mask = kTranslatorMask | extraMask;
+  if (entry.inputContext != nullptr) {
+    long imMask = 0;
+    if (XGetICValues(entry.inputContext, XNFilterEvents, &imMask, static_cast<char*>(nullptr)) == nullptr) {
+      mask |= imMask;
+    }
+  }
+  XWindowAttributes attributes;
+  if (XGetWindowAttributes(display, window, &attributes) != 0) {
+    entry.width = attributes.width;
+    entry.height = attributes.height;
+    mask |= attributes.your_event_mask;
+  }
+  XSelectInput(display, window, mask);
+  Atom deleteWindow = WmDeleteWindowAtom();
+  XSetWMProtocols(display, window, &deleteWindow, 1);
+  windows.emplace(window, std::move(entry));
+  ApplyPointerVisibility(window);
+  XFlush(display);
+}
+
+void DetachProgramWindow(Window window) {
+  auto& windows = ProgramWindows();
+  auto it = windows.find(window);
+  if (it == windows.end()) return;
+  if (it->second.inputContext != nullptr) XDestroyIC(it->second.inputContext);
+  windows.erase(it);
+  ForgetTranslatorWindow(window);
+}
+
+bool IsProgramWindow(Window window) { return ProgramWindows().count(window) != 0; }
+
+void AddOwnWindow(Window window) { OwnWindows().insert(window); }
+void RemoveOwnWindow(Window window) { OwnWindows().erase(window); }
+
+bool BelongsToProgram(Window window) {
+  Display* display = SystemDisplay();
+  // Focus may sit on a child of a program window; walk up to the top.
+  for (int depth = 0; display != nullptr && window != None && depth < 64; ++depth) {
+    if (window == PointerRoot) return false;
+    if (IsProgramWindow(window) || OwnWindows().count(window) != 0) return true;
+    Window root = None;
+    Window parent = None;
+    Window* children = nullptr;
+    unsigned int count = 0;
+    if (XQueryTree(display, window, &root, &parent, &children, &count) == 0) return false;
+    if (children != nullptr) XFree(children);
+    if (parent == root) return false;
+    window = parent;
+  }
+  return false;
+}
+
+void VisitProgramWindows(void (*visit)(Window window, void* context), void* context) {
+  std::vector<Window> windows;
+  for (const auto& entry : ProgramWindows()) windows.push_back(entry.first);
+  for (Window window : windows) visit(window, context);
+}
+
+bool ProgramWindowSize(Window window, int* width, int* height) {
+  auto& windows = ProgramWindows();
+  auto it = windows.find(window);
+  if (it == windows.end()) return false;
+  *width = it->second.width;
+  *height = it->second.height;
+  return true;
+}
+
+void DispatchPendingEvents() {
+  Display* display = SystemDisplay();
+  if (display == nullptr) return;
+  while (XPending(display) > 0) {
+    XEvent event;
+    XNextEvent(display, &event);
+    bool filtered = XFilterEvent(&event, None) == True;
+    auto& windows = ProgramWindows();
+    auto it = windows.find(event.xany.window);
+    if (it == windows.end()) continue;
+    if (filtered) {
+      // A key the input method composes with still goes down and up.
+      if (event.type == KeyPress || event.type == KeyRelease) {
+        TranslateXEvent(event, Ref<TObject>(it->second.source), nullptr, true);
+      }
+      continue;
+    }
+    if (event.type == ConfigureNotify) {
+      it->second.width = event.xconfigure.width;
+      it->second.height = event.xconfigure.height;
+    }
+    // The translator and the handler may attach or detach windows; work on copies.
+    Ref<TObject> source = it->second.source;
+    WindowHandler handler = it->second.handler;
+    XIC inputContext = it->second.inputContext;
+    TranslateXEvent(event, source, inputContext, false);
+    if (handler && IsProgramWindow(event.xany.window)) handler(event);
+  }
+}
+
+}  // namespace kiln::x11
