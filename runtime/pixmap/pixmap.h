@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "runtime/core/object.h"
 
@@ -78,6 +79,8 @@ class TPixmap : public TObject {
 
  private:
   void CheckPoint(int x, int y) const;
+  // The block `pixels` points into when the pixmap owns its memory (capacity >= 0).
+  std::unique_ptr<uint8_t[]> block_;
 };
 
 Ref<TPixmap> AllocatePixmap(int width, int height, int format, int align = 4);
