@@ -3,6 +3,7 @@
 #include <ctime>
 
 #include "runtime/core/exceptions.h"
+#include "runtime/core/runtime.h"
 #include "runtime/system/events.h"
 #include "runtime/system/system_backend.h"
 
@@ -92,6 +93,7 @@ void InitSystemModule() {
   static bool done = false;
   if (done) return;
   done = true;
+  InitCoreModule();
   InitEventModule();
   Driver() = CreatePlatformSystemDriver();
 }

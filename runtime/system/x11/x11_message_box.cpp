@@ -1,6 +1,8 @@
 #include "runtime/system/x11/x11_message_box.h"
 
-#include "runtime/core/runtime.h"
+#include <string>
+
+#include <cstdio>
 
 namespace kiln::x11 {
 
@@ -9,7 +11,9 @@ int ShowMessageBox(const Text& caption, const Text& text, const std::vector<Text
   (void)buttons;
   (void)cancelButton;
   (void)serious;
-  WriteErrorText(caption + ": " + text + "\n");
+  std::string line = (caption + ": " + text + "\n").ToUtf8();
+  std::fputs(line.c_str(), stderr);
+  std::fflush(stderr);
   return defaultButton;
 }
 

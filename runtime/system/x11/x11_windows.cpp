@@ -4,8 +4,11 @@
 #include <X11/Xutil.h>
 
 #include <clocale>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 #include <map>
+#include <new>
 #include <set>
 #include <utility>
 #include <vector>
@@ -35,6 +38,17 @@ class DisplayConnection {
     }
     if (!XSupportsLocale()) std::setlocale(LC_CTYPE, "C");
     XSetLocaleModifiers("");
+    Open();
+  }
+
+  // Without a connection, tries again whenever DISPLAY names another server than last time.
+  void Open() {
+    if (display_ != nullptr) return;
+    const char* name = std::getenv("DISPLAY");
+    std::string wanted = name != nullptr ? name : "";
+    if (tried_ && wanted == triedName_) return;
+    tried_ = true;
+    triedName_ = wanted;
     display_ = XOpenDisplay(nullptr);
     if (display_ == nullptr) return;
     wmProtocols_ = XInternAtom(display_, "WM_PROTOCOLS", False);
@@ -48,10 +62,6 @@ class DisplayConnection {
     Bool supported = False;
     XkbSetDetectableAutoRepeat(display_, True, &supported);
   }
-  ~DisplayConnection() {
-    if (inputMethod_ != nullptr) XCloseIM(inputMethod_);
-    if (display_ != nullptr) XCloseDisplay(display_);
-  }
   DisplayConnection(const DisplayConnection&) = delete;
   DisplayConnection& operator=(const DisplayConnection&) = delete;
 
@@ -59,11 +69,23 @@ class DisplayConnection {
   XIM inputMethod_ = nullptr;
   Atom wmProtocols_ = None;
   Atom wmDeleteWindow_ = None;
+  bool tried_ = false;
+  std::string triedName_;
+};
+
+// The connection stays open until the process ends: at exit, exit handlers and graphics contexts
+// may still use it, and a test's private server may already be gone, where closing would make
+// Xlib end the process with an I/O error.
+union LifetimeConnection {
+  LifetimeConnection() { new (&connection) DisplayConnection(); }
+  ~LifetimeConnection() {}
+  DisplayConnection connection;
 };
 
 DisplayConnection& Connection() {
-  static DisplayConnection connection;
-  return connection;
+  static LifetimeConnection lifetime;
+  lifetime.connection.Open();
+  return lifetime.connection;
 }
 
 struct ProgramWindow {
@@ -185,6 +207,10 @@ void DispatchPendingEvents() {
   while (XPending(display) > 0) {
     XEvent event;
     XNextEvent(display, &event);
+    if (event.type == MappingNotify) {
+      XRefreshKeyboardMapping(&event.xmapping);
+      continue;
+    }
     bool filtered = XFilterEvent(&event, None) == True;
     auto& windows = ProgramWindows();
     auto it = windows.find(event.xany.window);

@@ -1,0 +1,383 @@
+// Real X input through a program window: XTest injects, the event hook records what arrives.
+// gtest first: Xlib defines None as a macro.
+#include <gtest/gtest.h>
+
+#include <X11/Xlib.h>
+#include <X11/XKBlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "runtime/core/clock.h"
+#include "runtime/system/events.h"
+#include "runtime/system/hooks.h"
+#include "runtime/system/input.h"
+#include "runtime/system/system.h"
+#include "runtime/system/x11/x11_windows.h"
+#include "tests/support/x_server.h"
+
+namespace kiln {
+namespace {
+
+struct Seen {
+  int32_t id, data, mods, x, y;
+  bool fromSource;
+  bool operator==(const Seen&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const Seen& s) {
+  return out << "{" << s.id << ", " << s.data << ", " << s.mods << ", " << s.x << ", " << s.y << ", "
+             << s.fromSource << "}";
+}
+
+std::vector<Seen> recorded;
+Ref<TObject> recordSource;
+
+Ref<TObject> RecordEvent(int, const Ref<TObject>& data, const Ref<TObject>&) {
+  if (auto event = RefCast<TEvent>(data)) {
+    recorded.push_back({event->id, event->data, event->mods, event->x, event->y,
+                        event->source == recordSource});
+  }
+  return data;
+}
+
+constexpr int kWindowX = 100;
+constexpr int kWindowY = 120;
+constexpr int kWidth = 200;
+constexpr int kHeight = 150;
+
+// The test's own connection injects input, as another client would.
+class Injector {
+ public:
+  Injector() : display_(XOpenDisplay(nullptr)) {}
+  ~Injector() {
+    if (display_ != nullptr) XCloseDisplay(display_);
+  }
+  Injector(const Injector&) = delete;
+  Injector& operator=(const Injector&) = delete;
+
+  Display* display() const { return display_; }
+
+  // The keycode of `keysym`, remapping a spare keycode when the keymap has none.
+  KeyCode Code(KeySym keysym) {
+    KeyCode code = XKeysymToKeycode(display_, keysym);
+    if (code != 0) return code;
+    int minCode = 0;
+    int maxCode = 0;
+    XDisplayKeycodes(display_, &minCode, &maxCode);
+    for (int candidate = maxCode; candidate >= minCode; --candidate) {
+      int perCode = 0;
+      KeySym* syms = XGetKeyboardMapping(display_, static_cast<KeyCode>(candidate), 1, &perCode);
+      bool empty = true;
+      for (int i = 0; i < perCode; ++i) empty = empty && syms[i] == NoSymbol;
+      XFree(syms);
+      if (!empty) continue;
+      KeySym mapping[2] = {keysym, keysym};
+      XChangeKeyboardMapping(display_, candidate, 2, mapping, 1);
+      XSync(display_, False);
+      SleepMillis(50);
+      return static_cast<KeyCode>(candidate);
+    }
+    return 0;
+  }
+  void Key(KeySym keysym, bool press) {
+    XTestFakeKeyEvent(display_, Code(keysym), press ? True : False, CurrentTime);
+    XSync(display_, False);
+  }
+  void Tap(KeySym keysym) {
+    Key(keysym, true);
+    Key(keysym, false);
+  }
+  void Button(unsigned int button, bool press) {
+    XTestFakeButtonEvent(display_, button, press ? True : False, CurrentTime);
+    XSync(display_, False);
+  }
+  void MoveTo(int x, int y) {
+    XTestFakeMotionEvent(display_, DefaultScreen(display_), x, y, CurrentTime);
+    XSync(display_, False);
+  }
+
+ private:
+  Display* display_;
+};
+
+class X11Input : public testing::Test {
+ protected:
+  void SetUp() override {
+    if (!test::EnsureXServer()) GTEST_SKIP() << "no X server";
+    InitSystemModule();
+    display_ = x11::SystemDisplay();
+    ASSERT_NE(display_, nullptr);
+    injectorHolder_ = std::make_unique<Injector>();
+    ASSERT_NE(injector().display(), nullptr);
+    recordSource = MakeRef<TTextObject>(Text("window owner"));
+    injector().MoveTo(5, 5);
+    window_ = CreateWindow(kWindowX, kWindowY);
+    x11::AttachProgramWindow(window_, recordSource, nullptr, 0);
+    MapAndFocus(window_);
+    InsertHook(EventHookId(), RecordEvent, nullptr, 1000);
+    Settle();
+    recorded.clear();
+  }
+  Injector& injector() { return *injectorHolder_; }
+
+  void TearDown() override {
+    DeleteHook(EventHookId(), RecordEvent, nullptr);
+    for (Window window : windows_) {
+      x11::DetachProgramWindow(window);
+      XDestroyWindow(display_, window);
+    }
+    if (display_ != nullptr) {
+      XSetInputFocus(display_, PointerRoot, RevertToPointerRoot, CurrentTime);
+      XSync(display_, False);
+      PumpSystemEvents();
+    }
+    recorded.clear();
+  }
+
+  Window CreateWindow(int x, int y) {
+    XSetWindowAttributes attributes{};
+    attributes.override_redirect = False;
+    Window window = XCreateWindow(display_, DefaultRootWindow(display_), x, y, kWidth, kHeight, 0,
+                                  CopyFromParent, InputOutput, CopyFromParent, 0, &attributes);
+    windows_.push_back(window);
+    return window;
+  }
+
+  void MapAndFocus(Window window) {
+    XMapWindow(display_, window);
+    XSync(display_, False);
+    // Without a window manager the test hands out the focus itself, once the window is viewable.
+    for (int i = 0; i < 200; ++i) {
+      XWindowAttributes attributes;
+      XGetWindowAttributes(display_, window, &attributes);
+      if (attributes.map_state == IsViewable) break;
+      SleepMillis(5);
+    }
+    XSetInputFocus(display_, window, RevertToParent, CurrentTime);
+    XSync(display_, False);
+  }
+
+  // Pumps until no event has arrived for a while.
+  void Settle() {
+    size_t count = static_cast<size_t>(-1);
+    int quiet = 0;
+    for (int i = 0; i < 400 && quiet < 8; ++i) {
+      XSync(display_, False);
+      PumpSystemEvents();
+      quiet = recorded.size() == count ? quiet + 1 : 0;
+      count = recorded.size();
+      SleepMillis(5);
+    }
+  }
+
+  std::vector<Seen> Take() {
+    Settle();
+    std::vector<Seen> result = recorded;
+    recorded.clear();
+    return result;
+  }
+
+  Display* display_ = nullptr;
+  // Made in SetUp, once the server runs.
+  std::unique_ptr<Injector> injectorHolder_;
+  Window window_ = None;
+  std::vector<Window> windows_;
+};
+
+TEST_F(X11Input, KeysGiveSidedCodesModifiersAndCharacters) {
+  injector().Tap(XK_a);
+  EXPECT_EQ(Take(), (std::vector<Seen>{{513, 65, 0, 0, 0, true}, {515, 'a', 0, 0, 0, true}, {514, 65, 0, 0, 0, true}}));
+
+  injector().Key(XK_Shift_L, true);
+  injector().Tap(XK_a);
+  injector().Key(XK_Shift_L, false);
+  EXPECT_EQ(Take(), (std::vector<Seen>{{513, 160, 1, 0, 0, true},
+                                       {513, 65, 1, 0, 0, true},
+                                       {515, 'A', 1, 0, 0, true},
+                                       {514, 65, 1, 0, 0, true},
+                                       {514, 160, 0, 0, 0, true}}));
+
+  injector().Tap(XK_Shift_R);
+  EXPECT_EQ(Take(), (std::vector<Seen>{{513, 161, 1, 0, 0, true}, {514, 161, 0, 0, 0, true}}));
+
+  KeySym rightAlt = XKeysymToKeycode(injector().display(), XK_Alt_R) != 0 ? XK_Alt_R : XK_ISO_Level3_Shift;
+  injector().Tap(rightAlt);
+  EXPECT_EQ(Take(), (std::vector<Seen>{{513, 165, 4, 0, 0, true}, {514, 165, 0, 0, 0, true}}));
+
+  injector().Tap(XK_Escape);
+  EXPECT_EQ(Take(), (std::vector<Seen>{{513, 27, 0, 0, 0, true}, {515, 27, 0, 0, 0, true}, {514, 27, 0, 0, 0, true}}));
+
+  injector().Tap(XK_Left);
+  EXPECT_EQ(Take(), (std::vector<Seen>{{513, 37, 0, 0, 0, true}, {514, 37, 0, 0, 0, true}}));
+}
+
+TEST_F(X11Input, ControlCharactersAndKeysThatTypeNothing) {
+  struct Case {
+    KeySym keysym;
+    int32_t vk;
+    int32_t typed;  // 0: no character
+  };
+  const Case cases[] = {
+      {XK_Return, 13, 13}, {XK_BackSpace, 8, 8}, {XK_Tab, 9, 9},   {XK_space, 32, 32}, {XK_5, 0x35, '5'},
+      {XK_F1, 0x70, 0},    {XK_Down, 0x28, 0},   {XK_Delete, 0x2E, 0}, {XK_Home, 0x24, 0},
+  };
+  for (const Case& c : cases) {
+    injector().Tap(c.keysym);
+    std::vector<Seen> expected{{513, c.vk, 0, 0, 0, true}};
+    if (c.typed != 0) expected.push_back({515, c.typed, 0, 0, 0, true});
+    expected.push_back({514, c.vk, 0, 0, 0, true});
+    EXPECT_EQ(Take(), expected) << "keysym " << c.keysym;
+  }
+  injector().Key(XK_Control_L, true);
+  injector().Tap(XK_c);
+  injector().Key(XK_Control_L, false);
+  EXPECT_EQ(Take(), (std::vector<Seen>{{513, 162, 2, 0, 0, true},
+                                       {513, 0x43, 2, 0, 0, true},
+                                       {515, 3, 2, 0, 0, true},
+                                       {514, 0x43, 2, 0, 0, true},
+                                       {514, 162, 0, 0, 0, true}}));
+}
+
+TEST_F(X11Input, HeldKeyRepeatsAndNonAsciiCharactersArriveAsOneUnit) {
+  // The server repeats a held key; a short repeat delay keeps the test quick.
+  unsigned int delay = 0;
+  unsigned int interval = 0;
+  Display* d = injector().display();
+  XkbGetAutoRepeatRate(d, XkbUseCoreKbd, &delay, &interval);
+  XkbSetAutoRepeatRate(d, XkbUseCoreKbd, 100, 40);
+  XSync(d, False);
+  injector().Key(XK_b, true);
+  uint32_t start = MilliSecs();
+  while (MilliSecs() - start < 300) {
+    PumpSystemEvents();
+    SleepMillis(5);
+  }
+  injector().Key(XK_b, false);
+  XkbSetAutoRepeatRate(d, XkbUseCoreKbd, delay, interval);
+  XSync(d, False);
+  std::vector<Seen> held = Take();
+  ASSERT_GE(held.size(), 7u);
+  EXPECT_EQ(held.front(), (Seen{513, 66, 0, 0, 0, true}));
+  EXPECT_EQ(held.back(), (Seen{514, 66, 0, 0, 0, true}));
+  // Every repeat is a 516 followed by its character; no key-up in between.
+  for (size_t i = 1; i + 1 < held.size(); i += 2) {
+    EXPECT_EQ(held[i], (Seen{515, 'b', 0, 0, 0, true}));
+    if (i + 2 < held.size()) {
+      EXPECT_EQ(held[i + 1], (Seen{516, 66, 0, 0, 0, true}));
+    }
+  }
+  injector().Code(XK_udiaeresis);
+  Take();
+  injector().Tap(XK_udiaeresis);
+  std::vector<Seen> events = Take();
+  ASSERT_EQ(events.size(), 3u);
+  EXPECT_EQ(events[1], (Seen{515, 0xFC, 0, 0, 0, true}));
+}
+
+TEST_F(X11Input, ButtonsWheelMotionEnterAndLeave) {
+  injector().MoveTo(kWindowX + 10, kWindowY + 20);
+  EXPECT_EQ(Take(), (std::vector<Seen>{{1029, 0, 0, 10, 20, true}, {1027, 0, 0, 10, 20, true}}));
+
+  struct Case {
+    unsigned int xButton;
+    int32_t button;
+  };
+  for (const Case c : {Case{1, 1}, Case{3, 2}, Case{2, 3}}) {
+    injector().Button(c.xButton, true);
+    injector().Button(c.xButton, false);
+    EXPECT_EQ(Take(), (std::vector<Seen>{{1025, c.button, 0, 10, 20, true}, {1026, c.button, 0, 10, 20, true}}));
+  }
+
+  injector().Button(4, true);
+  injector().Button(4, false);
+  injector().Button(5, true);
+  injector().Button(5, false);
+  EXPECT_EQ(Take(), (std::vector<Seen>{{1028, 1, 0, 10, 20, true}, {1028, -1, 0, 10, 20, true}}));
+
+  // Motion names the held buttons: left 1, middle 4, right 2; the last that applies wins.
+  struct Held {
+    std::vector<unsigned int> xButtons;
+    int32_t datum;
+  };
+  const Held helds[] = {{{1}, 1}, {{2}, 4}, {{3}, 2}, {{1, 2}, 4}, {{2, 3}, 2}};
+  int x = 10;
+  for (const Held& held : helds) {
+    for (unsigned int b : held.xButtons) injector().Button(b, true);
+    Take();
+    ++x;
+    injector().MoveTo(kWindowX + x, kWindowY + 20);
+    std::vector<Seen> events = Take();
+    for (unsigned int b : held.xButtons) injector().Button(b, false);
+    Take();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0], (Seen{1027, held.datum, 0, x, 20, true}));
+  }
+
+  injector().MoveTo(kWindowX + kWidth + 30, kWindowY + 5);
+  EXPECT_EQ(Take(), (std::vector<Seen>{{1030, 0, 0, kWidth + 30, 5, true}}));
+}
+
+TEST_F(X11Input, CloseRequestGivesAppTerminateAndLeavesTheWindowOpen) {
+  XEvent event{};
+  event.xclient.type = ClientMessage;
+  event.xclient.window = window_;
+  event.xclient.message_type = XInternAtom(injector().display(), "WM_PROTOCOLS", False);
+  event.xclient.format = 32;
+  event.xclient.data.l[0] = static_cast<long>(XInternAtom(injector().display(), "WM_DELETE_WINDOW", False));
+  event.xclient.data.l[1] = CurrentTime;
+  XSendEvent(injector().display(), window_, False, NoEventMask, &event);
+  XSync(injector().display(), False);
+  EXPECT_EQ(Take(), (std::vector<Seen>{{259, 0, 0, 0, 0, true}}));
+  XWindowAttributes attributes;
+  ASSERT_NE(XGetWindowAttributes(display_, window_, &attributes), 0);
+  EXPECT_EQ(attributes.map_state, IsViewable);
+}
+
+TEST_F(X11Input, FocusBetweenOwnWindowsIsNoApplicationChange) {
+  Window second = CreateWindow(kWindowX + kWidth + 50, kWindowY);
+  x11::AttachProgramWindow(second, recordSource, nullptr, 0);
+  MapAndFocus(second);
+  EXPECT_EQ(Take(), (std::vector<Seen>{}));
+  XSetInputFocus(injector().display(), PointerRoot, RevertToPointerRoot, CurrentTime);
+  XSync(injector().display(), False);
+  EXPECT_EQ(Take(), (std::vector<Seen>{{257, 0, 0, 0, 0, true}}));
+  MapAndFocus(window_);
+  EXPECT_EQ(Take(), (std::vector<Seen>{{258, 0, 0, 0, 0, true}}));
+}
+
+TEST_F(X11Input, AwaitTypedCharReturnsACharacterTypedFromAnotherThread) {
+  StartInputTracking(nullptr);
+  std::thread typist([] {
+    SleepMillis(150);
+    Injector other;
+    other.Tap(XK_k);
+  });
+  int c = AwaitTypedChar();
+  typist.join();
+  StopInputTracking();
+  EXPECT_EQ(c, 'k');
+}
+
+int postedSum = 0;
+void AddToSum(TObject*, int extra) { postedSum += extra; }
+
+TEST_F(X11Input, PostedCallWakesAWaitAndRunsOnTheMainThread) {
+  postedSum = 0;
+  std::thread poster([] {
+    SleepMillis(100);
+    PostMainThreadCall(AddToSum, nullptr, 7);
+  });
+  uint32_t start = MilliSecs();
+  while (postedSum == 0 && MilliSecs() - start < 5000) AwaitSystemEvents();
+  poster.join();
+  EXPECT_EQ(postedSum, 7);
+}
+
+}  // namespace
+}  // namespace kiln
