@@ -7,7 +7,7 @@
 #include <cstdio>
 
 #include "runtime/filesystem/file_system_backend.h"
-#include "runtime/filesystem/posix/platform_names.h"
+#include "runtime/core/file_names.h"
 
 namespace kiln::fsbackend {
 namespace {

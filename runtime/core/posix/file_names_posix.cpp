@@ -1,6 +1,6 @@
-#include "runtime/filesystem/posix/platform_names.h"
+#include "runtime/core/file_names.h"
 
-namespace kiln::fsbackend {
+namespace kiln {
 namespace {
 
 void AppendUtf8(std::string& out, unsigned code) {
@@ -94,4 +94,4 @@ Text FromPlatformName(std::string_view bytes) {
   return Text(std::move(units));
 }
 
-}  // namespace kiln::fsbackend
+}  // namespace kiln

@@ -1,0 +1,362 @@
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+
+#include "runtime/core/file_names.h"
+#include "runtime/filesystem/filesystem.h"
+#include "runtime/stream/c_stream.h"
+#include "tests/support/temp_dir.h"
+
+namespace kiln {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ReadFileBytes;
+using test::TempDir;
+using test::WriteFileBytes;
+
+Text T(const std::string& utf8) { return Text::FromUtf8(utf8); }
+
+class FileSystem : public ::testing::Test {
+ protected:
+  void SetUp() override { InitFileSystemModule(); }
+  Text At(const std::string& name) const { return T((temp.Path() / name).string()); }
+  TempDir temp;
+};
+
+TEST_F(FileSystem, PathKindsOfFilesDirectoriesAndMissingPaths) {
+  WriteFileBytes(temp.Path() / "file", "x");
+  fs::create_directory(temp.Path() / "dir");
+  EXPECT_EQ(QueryPathKind(At("file")), FILETYPE_FILE);
+  EXPECT_EQ(QueryPathKind(At("dir")), FILETYPE_DIR);
+  EXPECT_EQ(QueryPathKind(At("dir") + "/"), FILETYPE_DIR);
+  EXPECT_EQ(QueryPathKind(At("dir").Replace("/", "\\")), FILETYPE_DIR);
+  EXPECT_EQ(QueryPathKind(At("missing")), FILETYPE_NONE);
+  EXPECT_EQ(QueryPathKind("/"), FILETYPE_DIR);
+  EXPECT_EQ(QueryPathKind(""), FILETYPE_NONE);
+  // A fifo is neither a file nor a directory.
+  ASSERT_EQ(mkfifo((temp.Path() / "fifo").c_str(), 0600), 0);
+  EXPECT_EQ(QueryPathKind(At("fifo")), FILETYPE_NONE);
+}
+
+TEST_F(FileSystem, AngleBracketsNeverNameAnything) {
+  WriteFileBytes(temp.Path() / "a<b>", "x");
+  EXPECT_EQ(QueryPathKind(At("a<b>")), FILETYPE_NONE);
+  int mode = 0;
+  int64_t size = 0, modified = 0, created = 0;
+  EXPECT_EQ(StatPath(At("a<b>"), mode, size, modified, created), -1);
+  EXPECT_EQ(FileSize(At("a<b>")), -1);
+}
+
+TEST_F(FileSystem, StatReportsModeSizeAndTimes) {
+  WriteFileBytes(temp.Path() / "f", "12345");
+  ASSERT_EQ(chmod((temp.Path() / "f").c_str(), 0640), 0);
+  struct timespec times[2] = {{1000000000, 0}, {1234567890, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, (temp.Path() / "f").c_str(), times, 0), 0);
+  int mode = 0;
+  int64_t size = 0, modified = 0, created = 0;
+  ASSERT_EQ(StatPath(At("f"), mode, size, modified, created), 0);
+  EXPECT_EQ(mode & 0xF000, 0x8000);
+  EXPECT_EQ(size, 5);
+  EXPECT_EQ(modified, 1234567890);
+  EXPECT_GT(created, 0);
+  EXPECT_EQ(FileSize(At("f")), 5);
+  EXPECT_EQ(FileModifiedTime(At("f")), 1234567890);
+  EXPECT_EQ(FileMode(At("f")), 0640);
+  EXPECT_EQ(SetFileMode(At("f"), 0604), 1);
+  EXPECT_EQ(FileMode(At("f")), 0604);
+  EXPECT_EQ(FileMode(At("missing")), -1);
+  EXPECT_EQ(FileModifiedTime(At("missing")), 0);
+  EXPECT_EQ(SetFileMode(At("missing"), 0600), 0);
+}
+
+TEST_F(FileSystem, FileStreamsOpenCreateAndTruncate) {
+  Ref<TStream> out = OpenFileForWriting(At("new.bin"));
+  ASSERT_TRUE(out);
+  out->WriteInt(0x01020304);
+  EXPECT_EQ(CloseFileStream(out), 0);
+  EXPECT_EQ(ReadFileBytes(temp.Path() / "new.bin"), std::string("\x04\x03\x02\x01", 4));
+
+  Ref<TStream> in = OpenFileForReading(At("new.bin"));
+  ASSERT_TRUE(in);
+  EXPECT_EQ(in->Size(), 4);
+  EXPECT_EQ(in->ReadInt(), 0x01020304);
+  EXPECT_TRUE(in->Eof());
+  CloseFileStream(in);
+
+  Ref<TStream> both = OpenFileStream(At("new.bin"), 1, 1);
+  ASSERT_TRUE(both);
+  both->Seek(2);
+  both->WriteByte('z');
+  CloseFileStream(both);
+  EXPECT_EQ(ReadFileBytes(temp.Path() / "new.bin"), std::string("\x04\x03z\x01", 4));
+
+  out = OpenFileForWriting(At("new.bin"));
+  ASSERT_TRUE(out);
+  CloseFileStream(out);
+  EXPECT_EQ(FileSize(At("new.bin")), 0);
+}
+
+TEST_F(FileSystem, OpenFailuresGiveNoStream) {
+  EXPECT_FALSE(OpenFileForWriting(At("no/such/dir/file")));
+  EXPECT_FALSE(OpenFileForReading(At("missing")));
+  EXPECT_FALSE(OpenFileForReading("nosuchprotocol::x"));
+  EXPECT_FALSE(OpenFileForReading("incbin::not registered"));
+}
+
+// Hands out its bytes three at a time and cannot seek, like a pipe.
+class TPipeLikeStream : public TStream {
+ public:
+  explicit TPipeLikeStream(std::string bytes, bool failAtEnd = false) : bytes_(std::move(bytes)), failAtEnd_(failAtEnd) {}
+  int Read(void* buf, int count) override {
+    int n = std::min<int>({count, 3, static_cast<int>(bytes_.size() - at_)});
+    if (n == 0 && failAtEnd_) throw TStreamReadException();
+    std::memcpy(buf, bytes_.data() + at_, static_cast<size_t>(n));
+    at_ += static_cast<size_t>(n);
+    return n;
+  }
+  int Close() override {
+    ++closes;
+    return 0;
+  }
+  int closes = 0;
+
+ private:
+  std::string bytes_;
+  size_t at_ = 0;
+  bool failAtEnd_;
+};
+
+TEST_F(FileSystem, StreamThatCannotSeekIsReadIntoASeekableCopy) {
+  auto pipe = MakeRef<TPipeLikeStream>("line one\r\nline two");
+  Ref<TStream> copy = OpenFileForReading(pipe);
+  ASSERT_TRUE(copy);
+  EXPECT_EQ(copy->Pos(), 0);
+  EXPECT_EQ(copy->Size(), 18);
+  EXPECT_EQ(copy->ReadLine(), Text("line one"));
+  EXPECT_EQ(copy->Seek(5), 5);
+  EXPECT_EQ(copy->ReadLine(), Text("one"));
+  EXPECT_EQ(copy->ReadLine(), Text("line two"));
+  EXPECT_TRUE(copy->Eof());
+  // The copy is read-only: a write must not pretend to have stored anything.
+  EXPECT_THROW(copy->WriteByte(1), TStreamWriteException);
+  // Opened as a URL object, the caller's stream stays open.
+  EXPECT_EQ(pipe->closes, 0);
+
+  EXPECT_FALSE(OpenFileForReading(MakeRef<TPipeLikeStream>("abc", true)));
+}
+
+TEST_F(FileSystem, StreamThatCannotSeekIsPassedOnWhenWritten) {
+  auto pipe = MakeRef<TPipeLikeStream>("abc");
+  Ref<TStream> s = OpenFileStream(pipe, 1, 1);
+  ASSERT_TRUE(s);
+  EXPECT_EQ(s->Pos(), -1);
+  EXPECT_EQ(s->ReadByte(), 'a');
+}
+
+TEST_F(FileSystem, CreateAndDeleteFiles) {
+  WriteFileBytes(temp.Path() / "f", "old contents");
+  EXPECT_EQ(CreateFile(At("f")), 1);
+  EXPECT_EQ(FileSize(At("f")), 0);
+  EXPECT_EQ(CreateFile(At("g")), 1);
+  EXPECT_EQ(QueryPathKind(At("g")), FILETYPE_FILE);
+  EXPECT_EQ(CreateFile(At("missing/g")), 0);
+
+  fs::create_directory(temp.Path() / "d");
+  WriteFileBytes(temp.Path() / "d" / "keep", "k");
+  EXPECT_EQ(CreateFile(At("d")), 0);
+  EXPECT_EQ(DeleteFile(At("d")), 0);
+  EXPECT_EQ(ReadFileBytes(temp.Path() / "d" / "keep"), "k");
+
+  EXPECT_EQ(DeleteFile(At("f")), 1);
+  EXPECT_FALSE(fs::exists(temp.Path() / "f"));
+  EXPECT_EQ(DeleteFile(At("f")), 1);  // nothing there afterwards either way
+}
+
+TEST_F(FileSystem, CreateDirectoriesOneLevelOrRecursively) {
+  EXPECT_EQ(CreateDir(At("a/b/c")), 0);
+  EXPECT_EQ(CreateDir(At("a/b/c/"), 1), 1);
+  EXPECT_TRUE(fs::is_directory(temp.Path() / "a" / "b" / "c"));
+  EXPECT_EQ(CreateDir(At("a/b/c"), 1), 1);  // already there
+  EXPECT_EQ(CreateDir(At("a/x")), 1);
+  WriteFileBytes(temp.Path() / "a" / "file", "f");
+  EXPECT_EQ(CreateDir(At("a/file/sub"), 1), 0);
+  EXPECT_EQ(CreateDir(At("a/file")), 0);
+  EXPECT_EQ(ReadFileBytes(temp.Path() / "a" / "file"), "f");
+}
+
+TEST_F(FileSystem, RenameMovesButNeverReplaces) {
+  WriteFileBytes(temp.Path() / "a", "A");
+  WriteFileBytes(temp.Path() / "b", "B");
+  EXPECT_EQ(RenameFile(At("a"), At("b")), 0);
+  EXPECT_EQ(ReadFileBytes(temp.Path() / "b"), "B");
+  EXPECT_EQ(RenameFile(At("a"), At("c")), 1);
+  EXPECT_EQ(ReadFileBytes(temp.Path() / "c"), "A");
+  EXPECT_FALSE(fs::exists(temp.Path() / "a"));
+  EXPECT_EQ(RenameFile(At("missing"), At("d")), 0);
+}
+
+TEST_F(FileSystem, CopyFileCopiesBytesAndRefusesToCopyOntoItself) {
+  std::string big(10000, '\0');
+  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7);
+  WriteFileBytes(temp.Path() / "src", big);
+  EXPECT_EQ(CopyFile(At("src"), At("dst")), 1);
+  EXPECT_EQ(ReadFileBytes(temp.Path() / "dst"), big);
+
+  EXPECT_EQ(CopyFile(At("src"), At("./src")), 0);
+  fs::create_symlink(temp.Path() / "src", temp.Path() / "link");
+  EXPECT_EQ(CopyFile(At("src"), At("link")), 0);
+  EXPECT_EQ(ReadFileBytes(temp.Path() / "src"), big);
+
+  EXPECT_EQ(CopyFile(At("missing"), At("dst2")), 0);
+  EXPECT_FALSE(fs::exists(temp.Path() / "dst2"));
+  EXPECT_EQ(CopyFile(At("src"), At("nodir/dst")), 0);
+
+  WriteFileBytes(temp.Path() / "empty", "");
+  EXPECT_EQ(CopyFile(At("empty"), At("empty2")), 1);
+  EXPECT_EQ(FileSize(At("empty2")), 0);
+}
+
+TEST_F(FileSystem, CopyFileToAFullDeviceFailsWithoutThrowing) {
+  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  WriteFileBytes(temp.Path() / "src", std::string(100000, 'x'));
+  EXPECT_EQ(CopyFile(At("src"), "/dev/full"), 0);
+}
+
+void MakeTree(const fs::path& root) {
+  fs::create_directories(root / "sub" / "deeper");
+  fs::create_directories(root / "empty");
+  WriteFileBytes(root / "top.txt", "top");
+  WriteFileBytes(root / "sub" / "mid.bin", std::string("m\0d", 3));
+  WriteFileBytes(root / "sub" / "deeper" / "low.txt", "low");
+}
+
+TEST_F(FileSystem, CopyDirCopiesTheWholeTree) {
+  MakeTree(temp.Path() / "tree");
+  EXPECT_EQ(CopyDir(At("tree"), At("copy/")), 1);
+  EXPECT_EQ(ReadFileBytes(temp.Path() / "copy" / "top.txt"), "top");
+  EXPECT_EQ(ReadFileBytes(temp.Path() / "copy" / "sub" / "mid.bin"), std::string("m\0d", 3));
+  EXPECT_EQ(ReadFileBytes(temp.Path() / "copy" / "sub" / "deeper" / "low.txt"), "low");
+  EXPECT_TRUE(fs::is_directory(temp.Path() / "copy" / "empty"));
+
+  EXPECT_EQ(CopyDir(At("tree/top.txt"), At("x")), 0);
+  EXPECT_EQ(CopyDir(At("missing"), At("x")), 0);
+  EXPECT_FALSE(fs::exists(temp.Path() / "x"));
+}
+
+TEST_F(FileSystem, CopyDirIntoItselfIsRefused) {
+  MakeTree(temp.Path() / "tree");
+  EXPECT_EQ(CopyDir(At("tree"), At("tree/sub/inner")), 0);
+  EXPECT_EQ(CopyDir(At("tree"), At("tree")), 0);
+  EXPECT_FALSE(fs::exists(temp.Path() / "tree" / "sub" / "inner"));
+  // A similar name beside it is not inside it.
+  EXPECT_EQ(CopyDir(At("tree"), At("tree2")), 1);
+}
+
+TEST_F(FileSystem, DeleteDirRemovesTreesButNotWhatLinksPointTo) {
+  MakeTree(temp.Path() / "tree");
+  MakeTree(temp.Path() / "outside");
+  fs::create_directory_symlink(temp.Path() / "outside", temp.Path() / "tree" / "sub" / "link");
+  EXPECT_EQ(DeleteDir(At("tree")), 0);
+  EXPECT_TRUE(fs::exists(temp.Path() / "tree" / "top.txt"));
+  EXPECT_EQ(DeleteDir(At("tree/empty")), 1);
+  EXPECT_EQ(DeleteDir(At("tree/"), 1), 1);
+  EXPECT_FALSE(fs::exists(temp.Path() / "tree"));
+  EXPECT_EQ(ReadFileBytes(temp.Path() / "outside" / "sub" / "deeper" / "low.txt"), "low");
+  EXPECT_EQ(DeleteDir(At("outside/top.txt"), 1), 0);
+}
+
+TEST_F(FileSystem, ListingsNameEveryEntry) {
+  MakeTree(temp.Path() / "tree");
+  std::vector<Text> names = LoadDir(At("tree/"), 1);
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<Text>{"empty", "sub", "top.txt"}));
+  std::vector<Text> all = LoadDir(At("tree"));
+  EXPECT_EQ(all.size(), 5u);
+  EXPECT_NE(std::find(all.begin(), all.end(), Text("..")), all.end());
+
+  Ref<TDirectory> dir = ReadDir(At("tree/sub"));
+  ASSERT_TRUE(dir);
+  int count = 0;
+  for (Text name = NextFile(dir); !name.IsEmpty(); name = NextFile(dir)) ++count;
+  EXPECT_EQ(count, 4);
+  EXPECT_EQ(NextFile(dir), Text());
+  CloseDir(dir);
+  EXPECT_EQ(NextFile(dir), Text());
+
+  EXPECT_FALSE(ReadDir(At("missing")));
+  EXPECT_FALSE(ReadDir(At("tree/top.txt")));
+  EXPECT_TRUE(LoadDir(At("missing")).empty());
+}
+
+TEST_F(FileSystem, NamesBeyondSixteenBitsAndInvalidUtf8RoundTrip) {
+  const std::string emoji = "smile-\xF0\x9F\x98\x80.txt";
+  const std::string latin1 = "caf\xE9.txt";  // not UTF-8
+  const std::string umlaut = "Dr\xC3\xBC" "cke.txt";
+  for (const std::string& name : {emoji, latin1, umlaut}) WriteFileBytes(temp.Path() / name, name);
+  std::vector<Text> names = LoadDir(At(""), 1);
+  ASSERT_EQ(names.size(), 3u);
+  for (const Text& name : names) {
+    Text path = At("") + name;
+    EXPECT_EQ(QueryPathKind(path), FILETYPE_FILE);
+    EXPECT_EQ(FileSize(path), static_cast<int64_t>(ToPlatformName(name).size()));
+    EXPECT_EQ(DeleteFile(path), 1);
+  }
+  EXPECT_TRUE(fs::is_empty(temp.Path()));
+}
+
+TEST_F(FileSystem, ChangeDirMovesTheWorkingDirectory) {
+  fs::create_directory(temp.Path() / "d");
+  char* old = getcwd(nullptr, 0);
+  EXPECT_EQ(ChangeDir(At("d/")), 1);
+  EXPECT_EQ(WorkingDir(), At("d"));
+  EXPECT_EQ(QueryPathKind("."), FILETYPE_DIR);
+  EXPECT_EQ(ChangeDir(At("missing")), 0);
+  EXPECT_EQ(WorkingDir(), At("d"));
+  ASSERT_EQ(chdir(old), 0);
+  free(old);
+}
+
+// Root ignores permission bits, so these run in a child that has become an ordinary user.
+int RunAsNobody(void (*body)(const fs::path&), const fs::path& dir) {
+  pid_t pid = fork();
+  if (pid == 0) {
+    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(3);
+    body(dir);
+    _exit(::testing::Test::HasFailure() ? 1 : 0);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 100;
+}
+
+TEST_F(FileSystem, ReadOnlyFilesAndFoldersRefuseWrites) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to switch users";
+  ASSERT_EQ(chmod(temp.Path().c_str(), 0755), 0);
+  WriteFileBytes(temp.Path() / "ro", "keep");
+  ASSERT_EQ(chmod((temp.Path() / "ro").c_str(), 0444), 0);
+  ASSERT_EQ(chown((temp.Path() / "ro").c_str(), 65534, 65534), 0);
+  int result = RunAsNobody(
+      [](const fs::path& dir) {
+        Text ro = T((dir / "ro").string());
+        EXPECT_FALSE(OpenFileForWriting(ro));
+        EXPECT_TRUE(OpenFileForReading(ro));
+        EXPECT_EQ(CreateFile(T((dir / "new").string())), 0);
+        EXPECT_EQ(CreateDir(T((dir / "newdir").string())), 0);
+        EXPECT_EQ(CopyFile(ro, T((dir / "copy").string())), 0);
+        EXPECT_EQ(DeleteFile(ro), 0);
+      },
+      temp.Path());
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(ReadFileBytes(temp.Path() / "ro"), "keep");
+}
+
+}  // namespace
+}  // namespace kiln
