@@ -50,7 +50,12 @@ class GLContextRecord {
   GLXContext context = nullptr;
 };
 
+// Set once the layer's state has been destroyed at program end; contexts released after that
+// (by objects destroyed later) have nothing left to close.
+bool layerGone = false;
+
 struct LayerState {
+  ~LayerState() { layerGone = true; }
   // Newest first.
   std::vector<std::unique_ptr<GLContextRecord>> records;
   GLContextRecord* current = nullptr;
@@ -65,7 +70,7 @@ LayerState& Layer() {
 }
 
 GLContextRecord* FindRecord(int handle) {
-  if (handle == 0) return nullptr;
+  if (handle == 0 || layerGone) return nullptr;
   for (auto& record : Layer().records) {
     if (record->handle == handle) return record.get();
   }
@@ -216,6 +221,7 @@ int GLAttachContext(intptr_t widget, int flags) {
 }
 
 void GLCloseContext(int handle) {
+  if (layerGone) return;
   LayerState& layer = Layer();
   auto it = std::find_if(layer.records.begin(), layer.records.end(),
                          [handle](const auto& record) { return record->handle == handle; });
@@ -226,6 +232,7 @@ void GLCloseContext(int handle) {
 }
 
 void GLMakeCurrent(int handle) {
+  if (layerGone) return;
   LayerState& layer = Layer();
   GLContextRecord* record = FindRecord(handle);
   if (record == layer.current) return;
@@ -245,11 +252,13 @@ void GLMakeCurrent(int handle) {
 }
 
 int GLCurrentContext() {
+  if (layerGone) return 0;
   GLContextRecord* current = Layer().current;
   return current != nullptr ? current->handle : 0;
 }
 
 void GLSwapContext(int sync) {
+  if (layerGone) return;
   LayerState& layer = Layer();
   GLContextRecord* record = layer.current;
   if (record == nullptr) return;
@@ -266,7 +275,7 @@ void GLSwapContext(int sync) {
   }
 }
 
-int GLLastSwapInterval() { return Layer().lastSwapInterval; }
+int GLLastSwapInterval() { return layerGone ? -1 : Layer().lastSwapInterval; }
 
 void GLSetSwapInterval(int interval) {
   Display* display = SystemDisplay();
