@@ -16,7 +16,10 @@
 #include "runtime/core/runtime.h"
 #include "runtime/graphics/gl_context.h"
 #include "runtime/graphics/gl_graphics.h"
+#include "runtime/graphics/frame_pacing.h"
+#include "runtime/graphics/x11/glx_layer.h"
 #include "runtime/graphics/x11/x11_error_trap.h"
+#include "tests/graphics/fake_clock.h"
 #include "runtime/system/input.h"
 #include "runtime/system/system.h"
 #include "runtime/system/x11/x11_windows.h"
@@ -266,6 +269,36 @@ TEST_F(GLWindow, FullScreenInTheCurrentModeOpensAndRetriesWithoutARefusedRate) {
   }
   PumpFor(2);
   EXPECT_EQ(DisplayWidth(TheDisplay(), screen), w);
+}
+
+TEST_F(GLWindow, FullScreenGivesUpTheDisplayModeOnFocusLossAndTakesItBack) {
+  int screen = DefaultScreen(TheDisplay());
+  Ref<TGraphics> g = OpenGraphicsWindow(DisplayWidth(TheDisplay(), screen),
+                                        DisplayHeight(TheDisplay(), screen), 32, 0, 0);
+  ASSERT_TRUE(g);
+  Window window = WindowOf(g);
+  EXPECT_EQ(x11::DisplayModeOwner(), window);
+  XSetInputFocus(TheDisplay(), DefaultRootWindow(TheDisplay()), RevertToParent, CurrentTime);
+  PumpFor(3);
+  EXPECT_EQ(x11::DisplayModeOwner(), 0u);
+  XSetInputFocus(TheDisplay(), window, RevertToParent, CurrentTime);
+  PumpFor(3);
+  EXPECT_EQ(x11::DisplayModeOwner(), window);
+  CloseGraphicsWindow();
+  EXPECT_EQ(x11::DisplayModeOwner(), 0u);
+  XSetInputFocus(TheDisplay(), PointerRoot, RevertToPointerRoot, CurrentTime);
+}
+
+TEST_F(GLWindow, PacedWindowPresentsSixtyFramesPerSecondOfTheClock) {
+  test::ResetFakeClock(123);
+  SetWindowPacingClock(test::FakePacingClock());
+  Ref<TGraphics> g = OpenGraphicsWindow(640, 480, 0, 60, 0);
+  SetWindowPacingClock(SystemPacingClock());
+  ASSERT_TRUE(g);
+  for (int i = 0; i < 120; ++i) PresentFrame(-1);
+  EXPECT_EQ(test::FakeClock().now, 123u + 2000u);
+  EXPECT_EQ(test::FakeClock().sleeps.size(), 120u);
+  EXPECT_EQ(GLLastSwapInterval(), 0);
 }
 
 TEST_F(GLWindow, RefusedDisplayModeThrowsAndLeavesNoWindow) {
