@@ -1,0 +1,243 @@
+// The PNG picture loader: libpng decodes from a runtime stream into a grey, RGB or RGBA pixmap.
+//
+// libpng's error callback must not return. Ours jumps back to the setjmp in ReadHeader or ReadRows;
+// the frames in between belong to libpng and to the read callback, none holding an object with a
+// destructor. Once back, the failure becomes the thrown text "PNG ERROR", which PixmapFromPng turns
+// into the empty pointer. An exception from the stream (a short read) is parked in the decode state,
+// reported to libpng as an error, and thrown on after libpng's structures are released.
+#include <png.h>
+
+#include <algorithm>
+#include <csetjmp>
+#include <cstdint>
+#include <exception>
+#include <memory>
+#include <vector>
+
+#include "runtime/pixmap/pixmap_loader.h"
+#include "runtime/pixmap/pixmap_loaders.h"
+#include "runtime/pixmap/pixmap_module.h"
+#include "runtime/stream/stream_factory.h"
+
+namespace kiln {
+
+namespace {
+
+constexpr int kSignatureSize = 8;
+// Decoded pictures needing more bytes than this (at 4 bytes a pixel) are refused before any pixel
+// memory is taken.
+constexpr int64_t kMaxDecodedBytes = int64_t{256} << 20;
+// zlib expands at most about 1032 to 1, so a stream of known size cannot fill more than this many
+// bytes of rows per byte left in it.
+constexpr int64_t kMaxInflateRatio = 1100;
+// Ceiling for a single ancillary chunk held in memory (text, profiles).
+constexpr png_alloc_size_t kMaxChunkBytes = 8u << 20;
+
+const Text& PngErrorText() {
+  static const Text text("PNG ERROR");
+  return text;
+}
+
+// One decode: libpng's structures, the jump target and the stream, released together.
+struct PngRead {
+  png_structp png = nullptr;
+  png_infop info = nullptr;
+  std::jmp_buf jump{};
+  TStream* stream = nullptr;
+  // Bytes left in the stream after the signature; -1 when the stream cannot tell.
+  int64_t available = -1;
+  std::exception_ptr pending;
+  png_uint_32 width = 0;
+  png_uint_32 height = 0;
+  int bitDepth = 0;
+  int colourType = 0;
+  size_t rowBytes = 0;
+
+  ~PngRead() {
+    if (png != nullptr) png_destroy_read_struct(&png, info != nullptr ? &info : nullptr, nullptr);
+  }
+};
+
+[[noreturn]] void PngErrorCallback(png_structp png, png_const_charp) {
+  std::longjmp(static_cast<PngRead*>(png_get_error_ptr(png))->jump, 1);
+}
+
+void PngWarningCallback(png_structp, png_const_charp) {}
+
+// Reads exactly `length` bytes; false with the stream's exception parked when it could not.
+bool ReadExactly(PngRead& r, png_bytep data, size_t length) noexcept {
+  try {
+    while (length > 0) {
+      int n = static_cast<int>(std::min<size_t>(length, 1u << 30));
+      r.stream->ReadBytes(data, n);
+      data += n;
+      length -= static_cast<size_t>(n);
+    }
+    return true;
+  } catch (...) {
+    r.pending = std::current_exception();
+    return false;
+  }
+}
+
+void PngReadCallback(png_structp png, png_bytep data, size_t length) {
+  if (!ReadExactly(*static_cast<PngRead*>(png_get_io_ptr(png)), data, length)) png_error(png, "read");
+}
+
+enum class Header { kOk, kFailed, kUnsupported };
+
+// Creates libpng's structures and reads everything up to the first row, with 16-bit samples stripped
+// to 8 bits and palettes, small grey depths and transparency chunks expanded. No C++ object with a
+// destructor lives between the setjmp and any jump back to it.
+Header ReadHeader(PngRead* r) {
+  if (setjmp(r->jump) != 0) return Header::kFailed;
+  r->png = png_create_read_struct(PNG_LIBPNG_VER_STRING, r, PngErrorCallback, PngWarningCallback);
+  if (r->png == nullptr) return Header::kUnsupported;
+  r->info = png_create_info_struct(r->png);
+  if (r->info == nullptr) return Header::kUnsupported;
+  png_set_sig_bytes(r->png, kSignatureSize);
+  png_set_read_fn(r->png, r, PngReadCallback);
+  png_set_chunk_malloc_max(r->png, kMaxChunkBytes);
+  png_read_info(r->png, r->info);
+
+  int64_t pixels = int64_t{png_get_image_width(r->png, r->info)} * png_get_image_height(r->png, r->info);
+  if (pixels * 4 > kMaxDecodedBytes) return Header::kUnsupported;
+  int64_t packedBytes = int64_t{png_get_image_height(r->png, r->info)} *
+                        (int64_t{1} + static_cast<int64_t>(png_get_rowbytes(r->png, r->info)));
+  if (r->available >= 0 && packedBytes > r->available * kMaxInflateRatio) return Header::kUnsupported;
+
+  png_set_strip_16(r->png);
+  png_set_expand(r->png);
+  png_set_interlace_handling(r->png);
+  png_read_update_info(r->png, r->info);
+  png_get_IHDR(r->png, r->info, &r->width, &r->height, &r->bitDepth, &r->colourType, nullptr, nullptr,
+               nullptr);
+  r->rowBytes = png_get_rowbytes(r->png, r->info);
+  return Header::kOk;
+}
+
+// Decodes every row (all passes of an interlaced picture) and the chunks after them.
+bool ReadRows(PngRead* r, png_bytepp rows) {
+  if (setjmp(r->jump) != 0) return false;
+  png_read_image(r->png, rows);
+  png_read_end(r->png, r->info);
+  return true;
+}
+
+[[noreturn]] void FailDecode(PngRead& r) {
+  if (r.pending) std::rethrow_exception(r.pending);
+  throw PngErrorText();
+}
+
+// Decodes the picture after its signature. Throws "PNG ERROR" for anything libpng rejects, and the
+// stream's exception for a short read; the empty pointer for pictures this loader does not take.
+Ref<TPixmap> DecodePngStream(TStream& stream) {
+  auto r = std::make_unique<PngRead>();
+  r->stream = &stream;
+  int64_t size = stream.Size();
+  int64_t pos = stream.Pos();
+  if (size > 0 && pos >= 0) r->available = std::max<int64_t>(size - pos, 0);
+
+  Header header = ReadHeader(r.get());
+  if (header == Header::kFailed) FailDecode(*r);
+  if (header != Header::kOk || r->bitDepth != 8) return nullptr;
+
+  int width = static_cast<int>(r->width);
+  int height = static_cast<int>(r->height);
+  int format;
+  switch (r->colourType) {
+    case PNG_COLOR_TYPE_GRAY: format = FormatGrey8; break;
+    case PNG_COLOR_TYPE_RGB: format = FormatRGB888; break;
+    case PNG_COLOR_TYPE_RGB_ALPHA:
+    case PNG_COLOR_TYPE_GRAY_ALPHA: format = FormatRGBA8888; break;
+    default: return nullptr;
+  }
+  Ref<TPixmap> pixmap = AllocatePixmap(width, height, format, 4);
+  bool greyAlpha = r->colourType == PNG_COLOR_TYPE_GRAY_ALPHA;
+  if (greyAlpha ? r->rowBytes != static_cast<size_t>(width) * 2 : r->rowBytes > static_cast<size_t>(pixmap->pitch)) {
+    return nullptr;
+  }
+  std::vector<png_bytep> rows(static_cast<size_t>(height));
+
+  if (!greyAlpha) {
+    for (int y = 0; y < height; ++y) rows[static_cast<size_t>(y)] = pixmap->PixelPtr(0, y);
+    if (!ReadRows(r.get(), rows.data())) FailDecode(*r);
+    return pixmap;
+  }
+
+  // Grey with alpha has no pixmap format of its own: each (grey, alpha) pair becomes RGBA.
+  std::vector<png_byte> block(r->rowBytes * static_cast<size_t>(height));
+  for (int y = 0; y < height; ++y) rows[static_cast<size_t>(y)] = block.data() + r->rowBytes * y;
+  if (!ReadRows(r.get(), rows.data())) FailDecode(*r);
+  for (int y = 0; y < height; ++y) {
+    const png_byte* src = rows[static_cast<size_t>(y)];
+    uint8_t* dst = pixmap->PixelPtr(0, y);
+    for (int x = 0; x < width; ++x, src += 2, dst += 4) {
+      dst[0] = dst[1] = dst[2] = src[0];
+      dst[3] = src[1];
+    }
+  }
+  return pixmap;
+}
+
+// Reads up to `count` bytes, stopping early only at the end of the stream.
+int ReadUpTo(TStream& stream, uint8_t* buffer, int count) {
+  int got = 0;
+  while (got < count) {
+    int n = stream.Read(buffer + got, count - got);
+    if (n <= 0) break;
+    got += n;
+  }
+  return got;
+}
+
+// Closes the stream on every way out of a decode.
+class StreamCloser {
+ public:
+  explicit StreamCloser(const Ref<TStream>& stream) : stream_(stream) {}
+  StreamCloser(const StreamCloser&) = delete;
+  StreamCloser& operator=(const StreamCloser&) = delete;
+  ~StreamCloser() {
+    try {
+      stream_->Close();
+    } catch (...) {
+    }
+  }
+
+ private:
+  Ref<TStream> stream_;
+};
+
+class TPixmapLoaderPNG : public TPixmapLoader {
+ public:
+  Ref<TPixmap> LoadPixmap(const Ref<TStream>& stream) override { return PixmapFromPng(stream); }
+};
+
+}  // namespace
+
+Ref<TPixmap> PixmapFromPng(const Url& source) {
+  Ref<TStream> stream = ReadableStreamFromUrl(source);
+  if (!stream) return nullptr;
+  StreamCloser closer(stream);
+  uint8_t signature[kSignatureSize];
+  if (ReadUpTo(*stream, signature, kSignatureSize) < kSignatureSize ||
+      png_sig_cmp(signature, 0, kSignatureSize) != 0) {
+    return nullptr;
+  }
+  try {
+    return DecodePngStream(*stream);
+  } catch (const Text& thrown) {
+    if (thrown == PngErrorText()) return nullptr;
+    throw;
+  }
+}
+
+void InitPngLoader() {
+  static bool done = false;
+  if (done) return;
+  done = true;
+  InitPixmapModule();
+  TPixmapLoader::Register(MakeRef<TPixmapLoaderPNG>());
+}
+
+}  // namespace kiln
