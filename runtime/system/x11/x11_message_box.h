@@ -7,10 +7,17 @@
 
 namespace kiln::x11 {
 
-// Shows `text` captioned `caption` with one button per label; Enter or a click picks a button,
-// Tab and the arrow keys move between them, Escape or closing the box picks `cancelButton`.
-// Returns the index of the chosen button. Without a display the text goes to standard error and
-// `defaultButton` is the answer.
+// Button row geometry: buttons of kButtonWidth x kButtonHeight, kButtonGap apart, centred, their
+// bottom edge kButtonBottomMargin above the window's bottom.
+constexpr int kButtonWidth = 84;
+constexpr int kButtonHeight = 26;
+constexpr int kButtonGap = 10;
+constexpr int kButtonBottomMargin = 14;
+
+// Shows `text` captioned `caption` with one button per label; Enter, Space or a click picks a
+// button, Tab and the arrow keys move between them, Escape or closing the box picks
+// `cancelButton`. Returns the index of the chosen button. Without a display (or a font to draw
+// with) the caption and text go to standard error and `defaultButton` is the answer.
 int ShowMessageBox(const Text& caption, const Text& text, const std::vector<Text>& buttons, int defaultButton,
                    int cancelButton, bool serious);
 

@@ -1,0 +1,56 @@
+// Without any X server the system driver still works: pumping does nothing and message boxes go
+// to standard error. The checks run in a child copy of this test binary started without DISPLAY.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "runtime/core/runtime.h"
+#include "runtime/system/event_queue.h"
+#include "runtime/system/input.h"
+#include "runtime/system/system.h"
+
+namespace kiln {
+namespace {
+
+constexpr const char* kChildFlag = "KILN_TEST_NO_DISPLAY_CHILD";
+
+TEST(NoDisplay, PumpingAndMessageBoxesWorkWithoutAServer) {
+  if (std::getenv(kChildFlag) != nullptr) {
+    SetApplicationTitle("Headless");
+    InitEventQueue();
+    InitInputState();
+    StartInputTracking(nullptr);
+    PumpSystemEvents();
+    AwaitSystemEvents();
+    EXPECT_EQ(TakeQueuedEvent(), 0);
+    EXPECT_EQ(NextTypedChar(), 0);
+    EXPECT_EQ(NotifyUser("first", 0), 0);
+    EXPECT_EQ(AskConfirm("second", 1), 1);
+    EXPECT_EQ(AskProceed("third", 0), 1);
+    SetPointerPosition(10, 10);
+    HidePointer();
+    ShowPointer();
+    EXPECT_EQ(AskFileName("t", "png", 0, ""), Text());
+    return;
+  }
+  std::string command = "env -u DISPLAY " + std::string(kChildFlag) + "=1 /proc/" + std::to_string(getpid()) +
+                        "/exe --gtest_filter=NoDisplay.* 2>&1";
+  FILE* child = popen(command.c_str(), "r");
+  ASSERT_NE(child, nullptr);
+  std::string output;
+  char buffer[4096];
+  size_t count = 0;
+  while ((count = fread(buffer, 1, sizeof buffer, child)) > 0) output.append(buffer, count);
+  int status = pclose(child);
+  ASSERT_TRUE(WIFEXITED(status)) << output;
+  EXPECT_EQ(WEXITSTATUS(status), 0) << output;
+  EXPECT_NE(output.find("Headless: first\nHeadless: second\nHeadless: third\n"), std::string::npos) << output;
+}
+
+}  // namespace
+}  // namespace kiln

@@ -1,0 +1,151 @@
+// Message boxes as real X windows, answered by another client through XTest.
+#include <gtest/gtest.h>
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "runtime/core/clock.h"
+#include "runtime/core/runtime.h"
+#include "runtime/system/system.h"
+#include "runtime/system/x11/x11_message_box.h"
+#include "runtime/system/x11/x11_windows.h"
+#include "tests/support/x_server.h"
+
+namespace kiln {
+namespace {
+
+// Plays the user: waits for the box captioned `title` to have the focus, then acts on it.
+class User {
+ public:
+  User() : display_(XOpenDisplay(nullptr)) {}
+  ~User() {
+    if (display_ != nullptr) XCloseDisplay(display_);
+  }
+  User(const User&) = delete;
+  User& operator=(const User&) = delete;
+
+  Window WaitForBox(const std::string& title) {
+    for (int attempt = 0; attempt < 400; ++attempt) {
+      Window focus = None;
+      int revert = 0;
+      XGetInputFocus(display_, &focus, &revert);
+      char* name = nullptr;
+      if (focus != None && focus != PointerRoot && XFetchName(display_, focus, &name) != 0 && name != nullptr) {
+        bool match = title == name;
+        XFree(name);
+        if (match) return focus;
+      }
+      SleepMillis(10);
+    }
+    return None;
+  }
+  void Tap(KeySym keysym) {
+    KeyCode code = XKeysymToKeycode(display_, keysym);
+    XTestFakeKeyEvent(display_, code, True, CurrentTime);
+    XTestFakeKeyEvent(display_, code, False, CurrentTime);
+    XSync(display_, False);
+  }
+  // Clicks button `index` of a box with `count` buttons.
+  void ClickButton(Window box, int index, int count) {
+    Window root = None;
+    Window child = None;
+    int x = 0;
+    int y = 0;
+    unsigned int width = 0;
+    unsigned int height = 0;
+    unsigned int border = 0;
+    unsigned int depth = 0;
+    XGetGeometry(display_, box, &root, &x, &y, &width, &height, &border, &depth);
+    int rootX = 0;
+    int rootY = 0;
+    XTranslateCoordinates(display_, box, root, 0, 0, &rootX, &rootY, &child);
+    int rowWidth = count * x11::kButtonWidth + (count - 1) * x11::kButtonGap;
+    int left = (static_cast<int>(width) - rowWidth) / 2 + index * (x11::kButtonWidth + x11::kButtonGap);
+    int top = static_cast<int>(height) - x11::kButtonBottomMargin - x11::kButtonHeight;
+    XTestFakeMotionEvent(display_, DefaultScreen(display_), rootX + left + 10, rootY + top + 10, CurrentTime);
+    XTestFakeButtonEvent(display_, 1, True, CurrentTime);
+    XTestFakeButtonEvent(display_, 1, False, CurrentTime);
+    XSync(display_, False);
+  }
+  void Close(Window box) {
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = box;
+    event.xclient.message_type = XInternAtom(display_, "WM_PROTOCOLS", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = static_cast<long>(XInternAtom(display_, "WM_DELETE_WINDOW", False));
+    XSendEvent(display_, box, False, NoEventMask, &event);
+    XSync(display_, False);
+  }
+
+ private:
+  Display* display_;
+};
+
+class MessageBox : public testing::Test {
+ protected:
+  void SetUp() override {
+    if (!test::EnsureXServer()) GTEST_SKIP() << "no X server";
+    InitSystemModule();
+    ASSERT_NE(x11::SystemDisplay(), nullptr);
+    SetApplicationTitle("Box Test Caption");
+  }
+
+  // Shows a box through `show` while the user answers with `act`; returns what `show` returned.
+  int Answer(const std::function<int()>& show, const std::function<void(User&, Window)>& act) {
+    bool found = true;
+    std::thread user([&] {
+      User person;
+      Window box = person.WaitForBox("Box Test Caption");
+      found = box != None;
+      if (box != None) act(person, box);
+    });
+    int result = show();
+    user.join();
+    EXPECT_TRUE(found);
+    return result;
+  }
+};
+
+TEST_F(MessageBox, KeyboardAnswers) {
+  struct Case {
+    const char* name;
+    std::function<int()> show;
+    std::vector<KeySym> keys;
+    int expected;
+  };
+  const Case cases[] = {
+      {"notify enter", [] { return NotifyUser("All done.", 0); }, {XK_Return}, 0},
+      {"confirm enter", [] { return AskConfirm("Go on?", 0); }, {XK_Return}, 1},
+      {"confirm escape", [] { return AskConfirm("Go on?", 1); }, {XK_Escape}, 0},
+      {"confirm tab", [] { return AskConfirm("Go on?", 0); }, {XK_Tab, XK_space}, 0},
+      {"proceed enter", [] { return AskProceed("Save?\nSecond line", 0); }, {XK_Return}, 1},
+      {"proceed right", [] { return AskProceed("Save?", 0); }, {XK_Right, XK_Return}, 0},
+      {"proceed left wraps", [] { return AskProceed("Save?", 1); }, {XK_Left, XK_Return}, -1},
+      {"proceed escape", [] { return AskProceed(u"Sp\u00e4ter speichern?", 0); }, {XK_Escape}, -1},
+  };
+  for (const Case& c : cases) {
+    int result = Answer(c.show, [&](User& user, Window) {
+      for (KeySym key : c.keys) user.Tap(key);
+    });
+    EXPECT_EQ(result, c.expected) << c.name;
+  }
+}
+
+TEST_F(MessageBox, MouseAndCloseAnswers) {
+  for (int index = 0; index < 3; ++index) {
+    int result = Answer([] { return AskProceed("Which?", 0); },
+                        [&](User& user, Window box) { user.ClickButton(box, index, 3); });
+    EXPECT_EQ(result, index == 0 ? 1 : index == 1 ? 0 : -1);
+  }
+  EXPECT_EQ(Answer([] { return AskConfirm("Close me", 0); }, [](User& user, Window box) { user.Close(box); }), 0);
+}
+
+}  // namespace
+}  // namespace kiln
