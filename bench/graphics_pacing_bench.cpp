@@ -1,0 +1,153 @@
+// Frame pacing accuracy of the application window over 600 real frames (10 s at 60 Hz), against
+// the loop a programmer would otherwise write: sleep_until an exact 1/60 s schedule, then swap.
+//
+// Reported per loop: mean and worst lateness of each present against its deadline (us), total
+// drift against 10 s (ms), and CPU time used per second of wall time (ms/s); then the ratios
+// paced / reference. Needs an X server: starts a private Xvfb when DISPLAY is unset.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <GL/gl.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include "runtime/graphics/gl_graphics.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kFrames = 600;
+
+pid_t xvfbPid = 0;
+
+void StopXvfb() {
+  if (xvfbPid > 0) {
+    kill(xvfbPid, SIGTERM);
+    waitpid(xvfbPid, nullptr, 0);
+  }
+}
+
+bool StartXvfbIfNeeded() {
+  const char* display = std::getenv("DISPLAY");
+  if (display != nullptr && *display != 0) return true;
+  std::string name = ":" + std::to_string(600 + getpid() % 300);
+  xvfbPid = fork();
+  if (xvfbPid == 0) {
+    int devnull = open("/dev/null", O_WRONLY);
+    dup2(devnull, 1);
+    dup2(devnull, 2);
+    execlp("Xvfb", "Xvfb", name.c_str(), "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
+           "+extension", "GLX", "-noreset", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  if (xvfbPid < 0) return false;
+  std::atexit(StopXvfb);
+  std::this_thread::sleep_for(std::chrono::milliseconds(800));
+  setenv("DISPLAY", name.c_str(), 1);
+  return true;
+}
+
+double CpuSeconds() {
+  timespec ts{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+struct LoopFigures {
+  double meanLateUs = 0;
+  double worstLateUs = 0;
+  double driftMs = 0;
+  double cpuMsPerS = 0;
+};
+
+// Runs 600 frames; `present(n)` presents frame n (1-based) and returns when it is on its way.
+template <class Present>
+LoopFigures MeasureLoop(Clock::time_point start, Present present) {
+  double cpuStart = CpuSeconds();
+  double total = 0;
+  double worst = 0;
+  Clock::time_point last = start;
+  for (int n = 1; n <= kFrames; ++n) {
+    glClear(GL_COLOR_BUFFER_BIT);
+    present(n);
+    last = Clock::now();
+    // The deadline of frame n: 16, 17, 17 ms steps, i.e. n * 1000 / 60 ms rounded down.
+    auto deadline = start + std::chrono::milliseconds(n * 1000 / 60);
+    double late = std::chrono::duration<double, std::micro>(last - deadline).count();
+    total += late;
+    worst = std::max(worst, late);
+  }
+  double wall = std::chrono::duration<double>(last - start).count();
+  LoopFigures f;
+  f.meanLateUs = total / kFrames;
+  f.worstLateUs = worst;
+  f.driftMs = (wall - 10.0) * 1000.0;
+  f.cpuMsPerS = (CpuSeconds() - cpuStart) * 1000.0 / wall;
+  return f;
+}
+
+void BM_PacedPresentVersusSleepUntil(benchmark::State& state) {
+  if (!StartXvfbIfNeeded()) {
+    state.SkipWithError("no X server");
+    return;
+  }
+  kiln::InitGLGraphicsModule();
+  LoopFigures paced, reference;
+  for (auto _ : state) {
+    if (!kiln::OpenGraphicsWindow(640, 480, 0, 60, 0)) {
+      state.SkipWithError("no GL window");
+      return;
+    }
+    paced = MeasureLoop(Clock::now(), [](int) { kiln::PresentFrame(-1); });
+    Clock::time_point start = Clock::now();
+    reference = MeasureLoop(start, [start](int n) {
+      std::this_thread::sleep_until(start + std::chrono::microseconds(n * 1000000LL / 60));
+      kiln::PresentFrame(0);
+    });
+    kiln::CloseGraphicsWindow();
+  }
+  state.counters["paced_mean_late_us"] = paced.meanLateUs;
+  state.counters["paced_worst_late_us"] = paced.worstLateUs;
+  state.counters["paced_drift_ms"] = paced.driftMs;
+  state.counters["paced_cpu_ms_per_s"] = paced.cpuMsPerS;
+  state.counters["ref_mean_late_us"] = reference.meanLateUs;
+  state.counters["ref_worst_late_us"] = reference.worstLateUs;
+  state.counters["ref_drift_ms"] = reference.driftMs;
+  state.counters["ref_cpu_ms_per_s"] = reference.cpuMsPerS;
+  state.counters["ratio_mean_late"] = paced.meanLateUs / std::max(reference.meanLateUs, 1.0);
+  state.counters["ratio_cpu"] = paced.cpuMsPerS / std::max(reference.cpuMsPerS, 1e-3);
+}
+BENCHMARK(BM_PacedPresentVersusSleepUntil)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The cost of one unpaced present of a cleared 640x480 window (software GL).
+void BM_UnpacedPresent(benchmark::State& state) {
+  if (!StartXvfbIfNeeded()) {
+    state.SkipWithError("no X server");
+    return;
+  }
+  kiln::InitGLGraphicsModule();
+  if (!kiln::OpenGraphicsWindow(640, 480, 0, 0, 0)) {
+    state.SkipWithError("no GL window");
+    return;
+  }
+  for (auto _ : state) {
+    glClear(GL_COLOR_BUFFER_BIT);
+    kiln::PresentFrame(0);
+  }
+  glFinish();
+  kiln::CloseGraphicsWindow();
+}
+BENCHMARK(BM_UnpacedPresent)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
