@@ -4,6 +4,7 @@
 
 #include "runtime/core/exceptions.h"
 #include "runtime/core/runtime.h"
+#include "runtime/filesystem/filesystem.h"
 #include "runtime/system/events.h"
 #include "runtime/system/system_backend.h"
 
@@ -86,6 +87,24 @@ Text AskFileName(const Text& title, const Text& extensions, int save, const Text
 
 Text AskFolder(const Text& title, const Text& path) { return CheckedDriver().RequestDir(title, path); }
 
+Text NormalizeAddress(const Text& url) {
+  Text lower = url.Left(6).ToLower();
+  if (lower.StartsWith("http:") || lower.StartsWith("file:") || lower.StartsWith("https:")) return url;
+  Text rest = url;
+  Text anchor;
+  int hash = url.Find("#");
+  if (hash >= 0) {
+    rest = url.Left(hash);
+    anchor = url.From(hash);
+  }
+  Text path = AbsolutePath(rest);
+  if (QueryPathKind(path) != FILETYPE_NONE) return Text("file:") + path + anchor;
+  // "http:" alone followed by a host is no address a browser opens reliably.
+  return Text("http://") + rest + anchor;
+}
+
+int OpenAddress(const Text& url) { return CheckedDriver().OpenURL(NormalizeAddress(url)); }
+
 Text TodayText() { return LocalTimeText("%d %b %Y"); }
 Text ClockText() { return LocalTimeText("%H:%M:%S"); }
 
@@ -95,6 +114,7 @@ void InitSystemModule() {
   done = true;
   InitCoreModule();
   InitEventModule();
+  InitFileSystemModule();
   Driver() = CreatePlatformSystemDriver();
 }
 

@@ -47,6 +47,9 @@ Text AskFileName(const Text& title, const Text& extensions, int save, const Text
 Text AskFolder(const Text& title, const Text& path);
 // Opens a web address, or an existing file or folder given by path (an "#anchor" is kept).
 int OpenAddress(const Text& url);
+// What OpenAddress hands to the driver: "http:", "https:" and "file:" addresses unchanged; else an
+// existing path becomes "file:" + its absolute path, anything else "http://" + the text.
+Text NormalizeAddress(const Text& url);
 // Local date as "%d %b %Y" and time as "%H:%M:%S".
 Text TodayText();
 Text ClockText();

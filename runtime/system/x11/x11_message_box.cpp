@@ -226,11 +226,23 @@ void Paint(Display* display, const BoxWindow& box, const BoxFont& font, const La
   XFlush(display);
 }
 
-}  // namespace
+// Owns a display connection opened for one box.
+class PrivateConnection {
+ public:
+  PrivateConnection() : display_(XOpenDisplay(nullptr)) {}
+  ~PrivateConnection() {
+    if (display_ != nullptr) XCloseDisplay(display_);
+  }
+  PrivateConnection(const PrivateConnection&) = delete;
+  PrivateConnection& operator=(const PrivateConnection&) = delete;
+  Display* Get() const { return display_; }
 
-int ShowMessageBox(const Text& caption, const Text& text, const std::vector<Text>& buttons, int defaultButton,
-                   int cancelButton, bool serious) {
-  Display* display = SystemDisplay();
+ private:
+  Display* display_;
+};
+
+int ShowMessageBoxOn(Display* display, const Text& caption, const Text& text, const std::vector<Text>& buttons,
+                     int defaultButton, int cancelButton, bool serious) {
   if (display == nullptr || buttons.empty()) return WriteToStandardError(caption, text, defaultButton);
   BoxFont font(display);
   if (!font.Loaded()) return WriteToStandardError(caption, text, defaultButton);
@@ -275,7 +287,8 @@ int ShowMessageBox(const Text& caption, const Text& text, const std::vector<Text
     XSetWMNormalHints(display, box.Get(), hints);
     XFree(hints);
   }
-  Atom deleteWindow = WmDeleteWindowAtom();
+  Atom protocols = XInternAtom(display, "WM_PROTOCOLS", False);
+  Atom deleteWindow = XInternAtom(display, "WM_DELETE_WINDOW", False);
   XSetWMProtocols(display, box.Get(), &deleteWindow, 1);
   Atom windowType = XInternAtom(display, "_NET_WM_WINDOW_TYPE", False);
   Atom dialogType = XInternAtom(display, "_NET_WM_WINDOW_TYPE_DIALOG", False);
@@ -329,8 +342,7 @@ int ShowMessageBox(const Text& caption, const Text& text, const std::vector<Text
         }
         break;
       case ClientMessage:
-        if (event.xclient.message_type == WmProtocolsAtom() &&
-            static_cast<Atom>(event.xclient.data.l[0]) == WmDeleteWindowAtom()) {
+        if (event.xclient.message_type == protocols && static_cast<Atom>(event.xclient.data.l[0]) == deleteWindow) {
           choice = cancelButton;
         }
         break;
@@ -344,6 +356,20 @@ int ShowMessageBox(const Text& caption, const Text& text, const std::vector<Text
   }
   RestoreFocus(display, previousFocus);
   return choice;
+}
+
+}  // namespace
+
+int ShowMessageBox(const Text& caption, const Text& text, const std::vector<Text>& buttons, int defaultButton,
+                   int cancelButton, bool serious) {
+  return ShowMessageBoxOn(SystemDisplay(), caption, text, buttons, defaultButton, cancelButton, serious);
+}
+
+void ShowFaultMessageBox(const char* caption, const char* text) {
+  Text captionText = Text::FromLatin1(caption != nullptr ? caption : "");
+  Text bodyText = Text::FromLatin1(text != nullptr ? text : "");
+  PrivateConnection connection;
+  ShowMessageBoxOn(connection.Get(), captionText, bodyText, {Text("OK")}, 0, 0, true);
 }
 
 }  // namespace kiln::x11

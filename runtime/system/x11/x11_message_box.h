@@ -21,4 +21,8 @@ constexpr int kButtonBottomMargin = 14;
 int ShowMessageBox(const Text& caption, const Text& text, const std::vector<Text>& buttons, int defaultButton,
                    int cancelButton, bool serious);
 
+// A one-button box for the process's fault report, on a connection of its own (the shared one
+// may be in any state when a fault strikes); standard error when no display can be opened.
+void ShowFaultMessageBox(const char* caption, const char* text);
+
 }  // namespace kiln::x11
