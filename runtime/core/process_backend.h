@@ -1,0 +1,29 @@
+// The platform calls under start-up and the fault report.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "runtime/core/text.h"
+
+namespace kiln::processbackend {
+
+// Full path of the running executable with links resolved; `argv0` is the fallback.
+Text ExecutablePath(const char* argv0);
+// The empty text when it cannot be read.
+Text CurrentDirectory();
+bool ChangeDirectory(const Text& path);
+
+// Sends processor faults to `report` with their fault code, on a stack of their own so that a stack
+// overflow can still be reported. `report` does not return.
+void InstallFaultHandlers(void (*report)(uint32_t faultCode));
+// Whether a message box could be shown at all.
+bool DisplayAvailable();
+// Safe inside a fault handler.
+void WriteStandardError(const char* bytes, size_t count);
+// Ends the process without exit handlers.
+[[noreturn]] void EndImmediately(int code);
+// Guards the normal end after a fault report: should exit handlers hang, the process is ended.
+void ArmExitWatchdog(int seconds);
+
+}  // namespace kiln::processbackend
