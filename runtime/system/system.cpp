@@ -116,6 +116,7 @@ void InitSystemModule() {
   InitEventModule();
   InitFileSystemModule();
   Driver() = CreatePlatformSystemDriver();
+  SetFaultMessageBox(PlatformFaultMessageBox());
 }
 
 }  // namespace kiln

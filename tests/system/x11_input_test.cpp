@@ -381,3 +381,39 @@ TEST_F(X11Input, PostedCallWakesAWaitAndRunsOnTheMainThread) {
 
 }  // namespace
 }  // namespace kiln
+
+namespace kiln {
+namespace {
+
+TEST_F(X11Input, DeadKeyComposesWithTheNextKeyIntoOneCharacter) {
+  injector().Code(XK_dead_diaeresis);
+  Take();
+  injector().Tap(XK_dead_diaeresis);
+  injector().Tap(XK_u);
+  std::vector<Seen> chars;
+  for (const Seen& s : Take()) {
+    if (s.id == kEventKeyChar) chars.push_back(s);
+  }
+  EXPECT_EQ(chars, (std::vector<Seen>{{515, 0xFC, 0, 0, 0, true}}));
+}
+
+TEST_F(X11Input, MoveMouseUsesTheFocusedWindowsClientCoordinates) {
+  SetPointerPosition(30, 40);
+  Take();
+  Window root = None;
+  Window child = None;
+  int rootX = 0;
+  int rootY = 0;
+  int x = 0;
+  int y = 0;
+  unsigned int mask = 0;
+  XQueryPointer(injector().display(), window_, &root, &child, &rootX, &rootY, &x, &y, &mask);
+  EXPECT_EQ(x, 30);
+  EXPECT_EQ(y, 40);
+  EXPECT_EQ(rootX, kWindowX + 30);
+  HidePointer();
+  ShowPointer();
+}
+
+}  // namespace
+}  // namespace kiln

@@ -147,5 +147,18 @@ TEST_F(MessageBox, MouseAndCloseAnswers) {
   EXPECT_EQ(Answer([] { return AskConfirm("Close me", 0); }, [](User& user, Window box) { user.Close(box); }), 0);
 }
 
+TEST_F(MessageBox, FaultReportBoxUsesItsOwnConnection) {
+  bool found = false;
+  std::thread user([&] {
+    User person;
+    Window box = person.WaitForBox("Windows exception");
+    found = box != None;
+    if (box != None) person.Tap(XK_Return);
+  });
+  x11::ShowFaultMessageBox("Windows exception", "EXCEPTION_ACCESS_VIOLATION");
+  user.join();
+  EXPECT_TRUE(found);
+}
+
 }  // namespace
 }  // namespace kiln

@@ -162,6 +162,8 @@ int TX11SystemDriver::OpenURL(const Text& url) { return OpenWithDesktop(url) ? 1
 
 Ref<TSystemDriver> CreatePlatformSystemDriver() { return MakeRef<x11::TX11SystemDriver>(); }
 
+FaultMessageBox PlatformFaultMessageBox() { return x11::ShowFaultMessageBox; }
+
 void WakeSystemWait() { x11::MainThreadWake().Signal(); }
 
 }  // namespace kiln
