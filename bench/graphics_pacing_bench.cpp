@@ -19,6 +19,8 @@
 #include <string>
 #include <thread>
 
+#include "runtime/core/clock.h"
+#include "runtime/graphics/frame_pacing.h"
 #include "runtime/graphics/gl_graphics.h"
 
 namespace {
@@ -69,7 +71,7 @@ struct LoopFigures {
   double cpuMsPerS = 0;
 };
 
-// Runs 600 frames; `present(n)` presents frame n (1-based) and returns when it is on its way.
+// Runs 600 frames; `present(n)` presents frame n (1-based) and returns its deadline.
 template <class Present>
 LoopFigures MeasureLoop(Clock::time_point start, Present present) {
   double cpuStart = CpuSeconds();
@@ -78,10 +80,8 @@ LoopFigures MeasureLoop(Clock::time_point start, Present present) {
   Clock::time_point last = start;
   for (int n = 1; n <= kFrames; ++n) {
     glClear(GL_COLOR_BUFFER_BIT);
-    present(n);
+    Clock::time_point deadline = present(n);
     last = Clock::now();
-    // The deadline of frame n: 16, 17, 17 ms steps, i.e. n * 1000 / 60 ms rounded down.
-    auto deadline = start + std::chrono::milliseconds(n * 1000 / 60);
     double late = std::chrono::duration<double, std::micro>(last - deadline).count();
     total += late;
     worst = std::max(worst, late);
@@ -107,11 +107,26 @@ void BM_PacedPresentVersusSleepUntil(benchmark::State& state) {
       state.SkipWithError("no GL window");
       return;
     }
-    paced = MeasureLoop(Clock::now(), [](int) { kiln::PresentFrame(-1); });
+    // What PresentFrame(-1) does for the paced window, with the pacer in reach for its deadlines
+    // (the millisecond clock and the steady clock are both the monotonic clock).
+    kiln::FramePacer pacer;
+    pacer.Arm(60, kiln::SystemPacingClock());
+    auto msToSteady = [](uint32_t ms) {
+      int32_t ahead = static_cast<int32_t>(ms - kiln::MilliSecs());
+      return Clock::now() + std::chrono::milliseconds(ahead);
+    };
+    paced = MeasureLoop(Clock::now(), [&](int) {
+      pacer.WaitForNextFrame();
+      Clock::time_point deadline = msToSteady(pacer.NextTime());
+      kiln::PresentFrame(0);
+      return deadline;
+    });
     Clock::time_point start = Clock::now();
     reference = MeasureLoop(start, [start](int n) {
-      std::this_thread::sleep_until(start + std::chrono::microseconds(n * 1000000LL / 60));
+      Clock::time_point deadline = start + std::chrono::microseconds(n * 1000000LL / 60);
+      std::this_thread::sleep_until(deadline);
       kiln::PresentFrame(0);
+      return deadline;
     });
     kiln::CloseGraphicsWindow();
   }
