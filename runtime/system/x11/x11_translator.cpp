@@ -195,11 +195,12 @@ void TranslateFocusOut(XFocusChangeEvent& focus, const Ref<TObject>& source, XIC
 
 int CurrentModifierMask() { return modifierMask; }
 
-void ForgetTranslatorWindow(Window window) {
+void ForgetTranslatorWindow(Window window, bool lastWindow) {
   if (window == hoverWindow) {
     hoverWindow = None;
     hoverSource = Ref<TObject>();
   }
+  if (lastWindow) applicationActive = false;
 }
 
 void TranslateXEvent(XEvent& event, const Ref<TObject>& source, XIC inputContext, bool filtered) {

@@ -16,7 +16,8 @@ void TranslateXEvent(XEvent& event, const Ref<TObject>& source, XIC inputContext
 // The modifier bits of the last modifier key event: 1 Shift, 2 Ctrl, 4 Alt, 8 Super.
 int CurrentModifierMask();
 
-// Forgets hover and key state that refers to `window` (called when it leaves the registry).
-void ForgetTranslatorWindow(Window window);
+// Forgets hover state that refers to `window` (called when it leaves the registry); after the
+// last program window the application counts as inactive, so the next focus gives a resume.
+void ForgetTranslatorWindow(Window window, bool lastWindow);
 
 }  // namespace kiln::x11

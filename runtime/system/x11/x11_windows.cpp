@@ -106,6 +106,25 @@ std::set<Window>& OwnWindows() {
   return windows;
 }
 
+int IgnoreXError(Display*, XErrorEvent*) { return 0; }
+
+// The parent of `window`, or None when it is a top-level window or no longer exists (another
+// client may destroy it at any moment; the error must not end the process).
+Window ParentWindow(Display* display, Window window) {
+  XSync(display, False);
+  auto previous = XSetErrorHandler(IgnoreXError);
+  Window root = None;
+  Window parent = None;
+  Window* children = nullptr;
+  unsigned int count = 0;
+  Status ok = XQueryTree(display, window, &root, &parent, &children, &count);
+  XSync(display, False);
+  XSetErrorHandler(previous);
+  if (ok == 0) return None;
+  if (children != nullptr) XFree(children);
+  return parent == root ? None : parent;
+}
+
 XIC CreateInputContext(Window window) {
   XIM im = Connection().inputMethod_;
   if (im == nullptr) return nullptr;
@@ -160,7 +179,7 @@ void DetachProgramWindow(Window window) {
   if (it == windows.end()) return;
   if (it->second.inputContext != nullptr) XDestroyIC(it->second.inputContext);
   windows.erase(it);
-  ForgetTranslatorWindow(window);
+  ForgetTranslatorWindow(window, windows.empty());
 }
 
 bool IsProgramWindow(Window window) { return ProgramWindows().count(window) != 0; }
@@ -174,14 +193,7 @@ bool BelongsToProgram(Window window) {
   for (int depth = 0; display != nullptr && window != None && depth < 64; ++depth) {
     if (window == PointerRoot) return false;
     if (IsProgramWindow(window) || OwnWindows().count(window) != 0) return true;
-    Window root = None;
-    Window parent = None;
-    Window* children = nullptr;
-    unsigned int count = 0;
-    if (XQueryTree(display, window, &root, &parent, &children, &count) == 0) return false;
-    if (children != nullptr) XFree(children);
-    if (parent == root) return false;
-    window = parent;
+    window = ParentWindow(display, window);
   }
   return false;
 }
