@@ -20,6 +20,7 @@
 #include "runtime/graphics/x11/glx_layer.h"
 #include "runtime/graphics/x11/x11_error_trap.h"
 #include "tests/graphics/fake_clock.h"
+#include "runtime/stream/resources.h"
 #include "runtime/system/input.h"
 #include "runtime/system/system.h"
 #include "runtime/system/x11/x11_windows.h"
@@ -394,6 +395,20 @@ TEST_F(GLWindow, AttachedContextDrawsIntoAForeignWindowAndFollowsItsSize) {
   EXPECT_TRUE(WindowExists(foreign.window));  // the window is not ours to destroy
 }
 
+TEST_F(GLWindow, ModuleRegistersItsDebugTextFont) {
+  const unsigned char* font = EmbeddedResourcePointer("gldrawtextfont.bin");
+  ASSERT_NE(font, nullptr);
+  EXPECT_EQ(EmbeddedResourceSize("gldrawtextfont.bin"), 1536);
+  auto glyphBits = [font](char c) {
+    int bits = 0;
+    for (int row = 0; row < 16; ++row) bits += __builtin_popcount(font[(c - 32) * 16 + row]);
+    return bits;
+  };
+  EXPECT_EQ(glyphBits(' '), 0);
+  EXPECT_GT(glyphBits('A'), 0);
+  EXPECT_NE(glyphBits('O'), glyphBits('I'));
+}
+
 TEST_F(GLWindow, AttachingToAMissingWindowYieldsNoContext) {
   EXPECT_FALSE(AttachGraphicsContext(0, 0));
   EXPECT_FALSE(AttachGraphicsContext(0x3FFFFFF, 0));
@@ -416,6 +431,9 @@ TEST(GLWindowExitChild, OpensPresentsAndExits) {
   ASSERT_TRUE(test::EnsureXServer());
   InitGLGraphicsModule();
   AddExitHandler(&CheckAfterWindowClosed);  // runs after the graphics module's own handler
+  if (!(InstalledGraphicsDriver() == TheGLGraphicsDriver()) || InstalledDriverFlags() != BackBufferFlag) {
+    std::_Exit(9);
+  }
   if (GLLastSwapInterval() != -1) std::_Exit(6);
   Ref<TGraphics> g = OpenGraphicsWindow(640, 480, 0, 60, 0);
   if (!g) std::_Exit(7);
@@ -435,7 +453,7 @@ TEST_F(GLWindow, ClosingAtExitReleasesContextAndWindow) {
   int status = std::system(command.c_str());
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 42) << "3: window still set, 4: context current, 5: window exists, "
-                                       "6/8: swap interval, 7: no window";
+                                       "6/8: swap interval, 7: no window, 9: GL driver not installed";
 }
 
 }  // namespace
