@@ -1,0 +1,40 @@
+// The platform calls that a crash-safe replacement of files needs. Paths are the runtime's texts
+// with "/" separators; every function reports failure by its result and leaves the reason for
+// LastSystemError.
+#pragma once
+
+#include "runtime/core/text.h"
+
+namespace zunto::filecommit {
+
+using kiln::Text;
+
+// The system's text for the last failed call ("No space left on device"), or the empty text.
+Text LastSystemError();
+void ClearSystemError();
+// Keeps the reason of the runtime library's last failed call, such as a failed write through a file
+// stream, for LastSystemError.
+void CaptureSystemError();
+
+// Forces a closed file's bytes to the disk.
+bool SyncFile(const Text& path);
+// Forces a folder's entries (creations, renames, removals) to the disk.
+bool SyncFolder(const Text& folder);
+// Moves `from` over `to` in one step: `to` names either the old or the new file at every moment.
+bool ReplaceFile(const Text& from, const Text& to);
+// Makes `aside` a second name for the file `path` (a hard link), or a durable copy where the file
+// system has no links. `aside` must not exist.
+bool KeepAside(const Text& path, const Text& aside);
+// An empty file; fails when it exists.
+bool CreateEmptyFile(const Text& path);
+// True when the path is gone afterwards (also when it never existed). Never removes a folder.
+bool RemoveFile(const Text& path);
+bool Exists(const Text& path);
+// The calling user may write the file or create entries in the folder.
+bool IsWritable(const Text& path);
+// Gives `to` the permission bits of `from`.
+bool CopyPermissions(const Text& from, const Text& to);
+// A write beyond the process's file size limit fails with an error instead of ending the process.
+void ReportFileSizeLimitAsError();
+
+}  // namespace zunto::filecommit

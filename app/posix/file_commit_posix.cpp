@@ -1,0 +1,127 @@
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "app/file_commit.h"
+
+namespace zunto::filecommit {
+namespace {
+
+thread_local int lastError = 0;
+
+bool Fail() {
+  lastError = errno;
+  return false;
+}
+
+std::string Native(const Text& path) { return path.ToUtf8(); }
+
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  ~Descriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int Get() const { return fd_; }
+  bool Close() {
+    int fd = fd_;
+    fd_ = -1;
+    return ::close(fd) == 0;
+  }
+
+ private:
+  int fd_;
+};
+
+bool SyncPath(const Text& path, int flags) {
+  Descriptor fd(::open(Native(path).c_str(), flags | O_CLOEXEC));
+  if (fd.Get() < 0) return Fail();
+  if (::fsync(fd.Get()) != 0) return Fail();
+  return true;
+}
+
+bool CopyBytes(const Text& from, const Text& to) {
+  Descriptor in(::open(Native(from).c_str(), O_RDONLY | O_CLOEXEC));
+  if (in.Get() < 0) return Fail();
+  Descriptor out(::open(Native(to).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+  if (out.Get() < 0) return Fail();
+  char buffer[65536];
+  for (;;) {
+    ssize_t n = ::read(in.Get(), buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return Fail();
+    if (n == 0) break;
+    for (ssize_t done = 0; done < n;) {
+      ssize_t w = ::write(out.Get(), buffer + done, static_cast<size_t>(n - done));
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) return Fail();
+      done += w;
+    }
+  }
+  if (::fsync(out.Get()) != 0 || !out.Close()) return Fail();
+  return true;
+}
+
+}  // namespace
+
+Text LastSystemError() { return lastError == 0 ? Text() : Text::FromUtf8(::strerror(lastError)); }
+void ClearSystemError() {
+  lastError = 0;
+  errno = 0;
+}
+void CaptureSystemError() { lastError = errno; }
+
+bool SyncFile(const Text& path) { return SyncPath(path, O_RDONLY); }
+
+bool SyncFolder(const Text& folder) { return SyncPath(folder.IsEmpty() ? Text(".") : folder, O_RDONLY | O_DIRECTORY); }
+
+bool ReplaceFile(const Text& from, const Text& to) {
+  if (::rename(Native(from).c_str(), Native(to).c_str()) != 0) return Fail();
+  return true;
+}
+
+bool KeepAside(const Text& path, const Text& aside) {
+  if (::link(Native(path).c_str(), Native(aside).c_str()) == 0) return true;
+  if (errno == EEXIST) return Fail();
+  return CopyBytes(path, aside) && CopyPermissions(path, aside);
+}
+
+bool CreateEmptyFile(const Text& path) {
+  Descriptor fd(::open(Native(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+  if (fd.Get() < 0) return Fail();
+  if (!fd.Close()) return Fail();
+  return true;
+}
+
+bool RemoveFile(const Text& path) {
+  if (::unlink(Native(path).c_str()) == 0 || errno == ENOENT) return true;
+  return Fail();
+}
+
+bool Exists(const Text& path) {
+  struct stat st;
+  return ::lstat(Native(path).c_str(), &st) == 0;
+}
+
+bool IsWritable(const Text& path) {
+  if (::access(Native(path).c_str(), W_OK) == 0) return true;
+  return Fail();
+}
+
+bool CopyPermissions(const Text& from, const Text& to) {
+  struct stat st;
+  if (::stat(Native(from).c_str(), &st) != 0) return Fail();
+  if (::chmod(Native(to).c_str(), st.st_mode & 07777) != 0) return Fail();
+  return true;
+}
+
+void ReportFileSizeLimitAsError() { ::signal(SIGXFSZ, SIG_IGN); }
+
+}  // namespace zunto::filecommit

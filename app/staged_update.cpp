@@ -1,0 +1,196 @@
+#include "app/staged_update.h"
+
+#include <algorithm>
+
+#include "app/file_commit.h"
+#include "runtime/filesystem/filesystem.h"
+
+namespace zunto {
+namespace {
+
+namespace fc = filecommit;
+
+StagedUpdate::CommitProbe commitProbe = nullptr;
+
+Text FolderOf(const Text& path) {
+  int slash = path.FindLast("/");
+  return slash < 0 ? Text(".") : (slash == 0 ? Text("/") : path.Left(slash));
+}
+
+Text BesideName(const Text& destination, const char* suffix) {
+  int slash = destination.FindLast("/");
+  Text folder = slash < 0 ? Text() : destination.Left(slash + 1);
+  return folder + "." + destination.From(slash + 1) + suffix;
+}
+
+Text WithReason(const Text& what) {
+  Text reason = fc::LastSystemError();
+  return reason.IsEmpty() ? what : what + " (" + reason + ")";
+}
+
+}  // namespace
+
+StagedUpdate::StagedUpdate(std::vector<Text> destinations, Text journalFolder)
+    : destinations_(std::move(destinations)), journalFolder_(std::move(journalFolder)) {
+  for (Text& d : destinations_) d = d.Replace("\\", "/");
+  staged_.assign(destinations_.size(), false);
+  folders_.push_back(journalFolder_);
+  for (const Text& d : destinations_) {
+    if (std::find(folders_.begin(), folders_.end(), FolderOf(d)) == folders_.end()) folders_.push_back(FolderOf(d));
+  }
+}
+
+StagedUpdate::~StagedUpdate() {
+  if (committed_) return;
+  try {
+    RollBack();
+  } catch (...) {
+    // A destructor cannot report; the next run recovers whatever is left.
+  }
+}
+
+void StagedUpdate::SetCommitProbe(CommitProbe probe) { commitProbe = probe; }
+
+Text StagedUpdate::StagingName(const Text& destination) { return BesideName(destination, ".zpatch-tmp"); }
+Text StagedUpdate::AsideName(const Text& destination) { return BesideName(destination, ".zpatch-bak"); }
+Text StagedUpdate::CreatedMarkerName(const Text& destination) { return BesideName(destination, ".zpatch-new"); }
+Text StagedUpdate::CommittedMarkerName(const Text& journalFolder) {
+  return journalFolder + (journalFolder.EndsWith("/") ? "" : "/") + ".zpatch-committed";
+}
+
+Text StagedUpdate::StagingPath(int index) const { return StagingName(destinations_[static_cast<size_t>(index)]); }
+
+void StagedUpdate::RecoverInterruptedRun() {
+  const Text marker = CommittedMarkerName(journalFolder_);
+  if (fc::Exists(marker)) {
+    // The earlier run had moved every file into place: only its kept originals are left to drop.
+    DropOriginals();
+    if (!fc::RemoveFile(marker)) Fail(marker, WithReason("cannot remove the marker of an earlier run"));
+  } else {
+    RestoreOriginals();
+  }
+  for (const Text& d : destinations_) {
+    if (!fc::RemoveFile(StagingName(d))) Fail(StagingName(d), WithReason("cannot remove a file of an earlier run"));
+  }
+}
+
+void StagedUpdate::Preflight() const {
+  for (const Text& d : destinations_) {
+    const Text folder = FolderOf(d);
+    if (kiln::QueryPathKind(folder) != kiln::FILETYPE_DIR) throw PatchFailure{d, Text("The folder ") + folder + " does not exist"};
+    fc::ClearSystemError();
+    if (!fc::IsWritable(folder)) throw PatchFailure{d, WithReason(Text("No new files can be created in ") + folder)};
+    switch (kiln::QueryPathKind(d)) {
+      case kiln::FILETYPE_NONE:
+        break;
+      case kiln::FILETYPE_FILE:
+        if (!fc::IsWritable(d)) throw PatchFailure{d, WithReason("The file cannot be written")};
+        break;
+      default:
+        throw PatchFailure{d, "A folder stands where the file belongs"};
+    }
+  }
+}
+
+void StagedUpdate::Staged(int index) {
+  const Text& d = destinations_[static_cast<size_t>(index)];
+  const Text staging = StagingName(d);
+  fc::ClearSystemError();
+  if (!fc::SyncFile(staging)) Fail(d, WithReason("Error writing to stream"));
+  if (kiln::QueryPathKind(d) == kiln::FILETYPE_FILE && !fc::CopyPermissions(d, staging)) {
+    Fail(d, WithReason("Cannot give the new file the permissions of the old one"));
+  }
+  staged_[static_cast<size_t>(index)] = true;
+}
+
+void StagedUpdate::Commit() {
+  if (std::find(staged_.begin(), staged_.end(), false) != staged_.end()) {
+    Fail(journalFolder_, "Not every file was written before the update was completed");
+  }
+  auto syncFolders = [&] {
+    for (const Text& f : folders_) {
+      if (!fc::SyncFolder(f)) Fail(f, WithReason("Cannot write the folder to the disk"));
+    }
+  };
+
+  // Keep every original under a second name, or mark the destination as new, before touching any.
+  fc::ClearSystemError();
+  for (const Text& d : destinations_) {
+    if (kiln::QueryPathKind(d) == kiln::FILETYPE_FILE) {
+      if (!fc::KeepAside(d, AsideName(d))) Fail(d, WithReason("Cannot keep the old file until the update is complete"));
+    } else if (!fc::CreateEmptyFile(CreatedMarkerName(d))) {
+      Fail(d, WithReason("Cannot record the new file until the update is complete"));
+    }
+  }
+  syncFolders();
+
+  // Each move is atomic, so every destination holds either its original or its new file.
+  for (size_t i = 0; i < destinations_.size(); ++i) {
+    const Text& d = destinations_[i];
+    if (commitProbe != nullptr && !commitProbe(static_cast<int>(i))) Fail(d, "Injected failure while replacing the file");
+    if (!fc::ReplaceFile(StagingName(d), d)) Fail(d, WithReason("Cannot replace the file"));
+  }
+  syncFolders();
+
+  // From here on the update counts as done, even for a run that is killed before it cleans up.
+  if (!fc::CreateEmptyFile(CommittedMarkerName(journalFolder_)) || !fc::SyncFolder(journalFolder_)) {
+    Fail(journalFolder_, WithReason("Cannot record the completed update"));
+  }
+  committed_ = true;
+  DropOriginals();
+  fc::RemoveFile(CommittedMarkerName(journalFolder_));
+  for (const Text& f : folders_) fc::SyncFolder(f);
+}
+
+void StagedUpdate::RollBack() {
+  if (committed_) return;
+  fc::ClearSystemError();
+  RestoreOriginals();
+  for (const Text& d : destinations_) fc::RemoveFile(StagingName(d));
+  fc::RemoveFile(CommittedMarkerName(journalFolder_));
+  std::fill(staged_.begin(), staged_.end(), false);
+}
+
+// Puts back every kept original and removes every destination that did not exist before. Works on
+// what is found on the disk, so it serves a failed commit of this run as well as a killed earlier one.
+void StagedUpdate::RestoreOriginals() {
+  bool failed = false;
+  PatchFailure first;
+  for (size_t i = destinations_.size(); i-- > 0;) {
+    const Text& d = destinations_[i];
+    const Text aside = AsideName(d), created = CreatedMarkerName(d);
+    if (fc::Exists(aside)) {
+      // When both names still link the same file, the move does nothing and the removal finishes it.
+      if (!fc::ReplaceFile(aside, d) || !fc::RemoveFile(aside)) {
+        if (!failed) first = {d, WithReason(Text("Cannot restore the old file; it is kept as ") + aside)};
+        failed = true;
+      }
+    } else if (fc::Exists(created)) {
+      if (!fc::RemoveFile(d) || !fc::RemoveFile(created)) {
+        if (!failed) first = {d, WithReason("Cannot remove the new file")};
+        failed = true;
+      }
+    }
+  }
+  for (const Text& f : folders_) fc::SyncFolder(f);
+  if (failed) throw first;
+}
+
+void StagedUpdate::DropOriginals() {
+  for (const Text& d : destinations_) {
+    fc::RemoveFile(AsideName(d));
+    fc::RemoveFile(CreatedMarkerName(d));
+  }
+}
+
+void StagedUpdate::Fail(const Text& file, const Text& reason) {
+  PatchFailure failure{file, reason};
+  try {
+    RollBack();
+  } catch (const PatchFailure& also) {
+    failure.reason = failure.reason + "; " + also.file + ": " + also.reason;
+  }
+  throw failure;
+}
+
+}  // namespace zunto
