@@ -20,11 +20,12 @@ constexpr int kIconSize = 32;
 constexpr int kMinWidth = 260;
 constexpr int kMaxTextWidth = 900;
 
-int WriteToStandardError(const Text& caption, const Text& text, int defaultButton) {
+// Nobody can answer a question written to standard error, so it counts as cancelled.
+int WriteToStandardError(const Text& caption, const Text& text, int cancelButton) {
   std::string line = (caption + ": " + text + "\n").ToUtf8();
   std::fputs(line.c_str(), stderr);
   std::fflush(stderr);
-  return defaultButton;
+  return cancelButton;
 }
 
 // Owns the core font used to draw the box.
@@ -243,9 +244,9 @@ class PrivateConnection {
 
 int ShowMessageBoxOn(Display* display, const Text& caption, const Text& text, const std::vector<Text>& buttons,
                      int defaultButton, int cancelButton, bool serious) {
-  if (display == nullptr || buttons.empty()) return WriteToStandardError(caption, text, defaultButton);
+  if (display == nullptr || buttons.empty()) return WriteToStandardError(caption, text, cancelButton);
   BoxFont font(display);
-  if (!font.Loaded()) return WriteToStandardError(caption, text, defaultButton);
+  if (!font.Loaded()) return WriteToStandardError(caption, text, cancelButton);
 
   int count = static_cast<int>(buttons.size());
   std::vector<Text> lines = WrapLines(SplitLines(text), font, kMaxTextWidth);
