@@ -105,7 +105,7 @@ Ref<TPixmap> Load(const std::string& bytes) {
 }
 
 uint32_t Expected(const BmpSpec& b, int x, int y) {
-  int colours = b.coloursUsed ? b.coloursUsed : 1 << b.bits;
+  int colours = b.coloursUsed ? b.coloursUsed : (b.bits <= 8 ? 1 << b.bits : 0);
   switch (b.bits) {
     case 1:
     case 4:
