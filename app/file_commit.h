@@ -16,6 +16,8 @@ void ClearSystemError();
 // stream, for LastSystemError.
 void CaptureSystemError();
 
+// On by default. Tests that repeat an update many times may turn forcing data to the disk off.
+void SetDiskSync(bool enabled);
 // Forces a closed file's bytes to the disk.
 bool SyncFile(const Text& path);
 // Forces a folder's entries (creations, renames, removals) to the disk.

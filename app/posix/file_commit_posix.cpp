@@ -13,6 +13,7 @@ namespace zunto::filecommit {
 namespace {
 
 thread_local int lastError = 0;
+bool diskSync = true;
 
 bool Fail() {
   lastError = errno;
@@ -41,6 +42,7 @@ class Descriptor {
 };
 
 bool SyncPath(const Text& path, int flags) {
+  if (!diskSync) return true;
   Descriptor fd(::open(Native(path).c_str(), flags | O_CLOEXEC));
   if (fd.Get() < 0) return Fail();
   if (::fsync(fd.Get()) != 0) return Fail();
@@ -70,6 +72,8 @@ bool CopyBytes(const Text& from, const Text& to) {
 }
 
 }  // namespace
+
+void SetDiskSync(bool enabled) { diskSync = enabled; }
 
 Text LastSystemError() { return lastError == 0 ? Text() : Text::FromUtf8(::strerror(lastError)); }
 void ClearSystemError() {

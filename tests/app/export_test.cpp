@@ -1,0 +1,376 @@
+#include <pwd.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <functional>
+
+#include "app/export.h"
+#include "app/file_commit.h"
+#include "app/manifest.h"
+#include "app/staged_update.h"
+#include "runtime/core/runtime.h"
+#include "runtime/filesystem/filesystem.h"
+#include "tests/app/game_folder_fixture.h"
+
+namespace zunto::test {
+namespace {
+
+namespace fs = std::filesystem;
+using kiln::test::ReadFileBytes;
+using kiln::test::WriteFileBytes;
+
+// Some destinations exist with old contents, so that a rollback has originals to restore and new
+// files to remove.
+void InstallOldFiles(const fs::path& root) {
+  int n = 0;
+  for (const ExpectedFile& file : ExportedFiles()) {
+    if (n++ % 2 == 0) WriteFileBytes(root / file.destination, "old contents of " + file.destination);
+  }
+}
+
+bool HasLeftovers(const std::map<std::string, std::string>& files) {
+  for (const auto& [name, bytes] : files) {
+    if (name.find("zpatch") != std::string::npos) return true;
+  }
+  return false;
+}
+
+class ExportTest : public GameFolderTest {};
+
+TEST_F(ExportTest, CleanRunWritesEveryFileAndNothingElse) {
+  ASSERT_EQ(ExportPayload(), 0) << LastPatchFailureText().ToUtf8();
+  ExpectFullyPatched();
+  EXPECT_TRUE(LastPatchFailureText().IsEmpty());
+  int top = 0, home = 0, guest = 0;
+  for (const auto& [name, bytes] : Snapshot(Root())) {
+    if (bytes == "<dir>") continue;
+    if (name.find('/') == std::string::npos) ++top;
+    else if (name.rfind("Zunto_Data/XMLData/Spielzuege/", 0) == 0) ++home;
+    else if (name.rfind("Zunto_Data/XMLData/SpielzuegeGast/", 0) == 0) ++guest;
+    else ADD_FAILURE() << "unexpected file " << name;
+  }
+  EXPECT_EQ(top, 11);
+  EXPECT_EQ(home, 24);
+  EXPECT_EQ(guest, 24);
+}
+
+TEST_F(ExportTest, ExistingFilesEndExactlyAsTheBlocks) {
+  // An empty block empties its file; a longer old file is cut to the new length.
+  WriteFileBytes(Root() / "Vellmora_DirectX_Debug.bat", "Zunto.exe -old -switches\r\n");
+  WriteFileBytes(Root() / "PatchLog1.txt", std::string(100000, 'x'));
+  ASSERT_EQ(ExportPayload(), 0);
+  EXPECT_EQ(fs::file_size(Root() / "Vellmora_DirectX_Debug.bat"), 0u);
+  EXPECT_EQ(ReadFileBytes(Root() / "PatchLog1.txt"), TestBlock(ManifestIndex("./data/PatchLog1.txt")));
+  ExpectFullyPatched();
+}
+
+TEST_F(ExportTest, SecondRunLeavesTheSameFolder) {
+  InstallOldFiles(Root());
+  ASSERT_EQ(ExportPayload(), 0);
+  const auto once = Snapshot(Root());
+  ASSERT_EQ(ExportPayload(), 0);
+  EXPECT_EQ(Snapshot(Root()), once);
+}
+
+TEST_F(ExportTest, DebugLinesNameEveryStepInExportOrder) {
+  static std::vector<std::string> lines;
+  lines.clear();
+  kiln::SetDebugLineHook([](const kiln::Text& line) { lines.push_back(line.ToUtf8()); });
+  ASSERT_EQ(ExportPayload(), 0);
+  ASSERT_EQ(lines.size(), 59u);
+  const std::vector<std::pair<size_t, std::string>> expected = {
+      {0, "Export ./data/Vellmora.exe nach: ./Vellmora.exe"},
+      {1, "Export ./data/Zunto.exe nach: ./Zunto.exe"},
+      {2, "Export ./data/PatchLog1.txt nach: ./PatchLog1.txt"},
+      {3, "Export ./data/GameplayRegelMenue.pdf nach: ./GameplayRegelMenue.pdf"},
+      {4, "Export ./data/Vellmora_DirectX.bat nach: ./Vellmora_DirectX.bat"},
+      {5, "Export ./data/Vellmora_DirectX_Debug.bat nach: ./Vellmora_DirectX_Debug.bat"},
+      {6, "Export ./data/Vellmora_OpenGL.bat nach: ./Vellmora_OpenGL.bat"},
+      {7, "Export ./data/Vellmora_OpenGL_Debug.bat nach: ./Vellmora_OpenGL_Debug.bat"},
+      {8, "Export ./data/Spielzuege/AussenTaeuschenL.xml nach: ./Zunto_Data/XMLData/Spielzuege/AussenTaeuschenL.xml"},
+      {15, "Export ./data/Spielzuege/Daene.xml nach: ./Zunto_Data/XMLData/Spielzuege/Daene.xml"},
+      {31, "Export ./data/Spielzuege/TaeuschKreuzRechts.xml nach: ./Zunto_Data/XMLData/Spielzuege/TaeuschKreuzRechts.xml"},
+      {32, "Export ./data/SpielzuegeGast/AussenTaeuschenL.xml nach: "
+           "./Zunto_Data/XMLData/SpielzuegeGast/AussenTaeuschenL.xml"},
+      {55, "Export ./data/SpielzuegeGast/TaeuschKreuzRechts.xml nach: "
+           "./Zunto_Data/XMLData/SpielzuegeGast/TaeuschKreuzRechts.xml"},
+      {56, "Export ./data/PatchLog2.txt nach: ./PatchLog2.txt"},
+      {57, "Export ./data/PatchLog3.txt nach: ./PatchLog3.txt"},
+      {58, "Export ./data/Anleitung.pdf nach: ./Anleitung.pdf"},
+  };
+  for (const auto& [at, line] : expected) EXPECT_EQ(lines[at], line) << "step " << at + 1;
+}
+
+TEST_F(ExportTest, ModificationTimesFollowExportOrder) {
+  InstallOldFiles(Root());
+  ASSERT_EQ(ExportPayload(), 0);
+  struct timespec previous {};
+  std::string previousName;
+  for (const ExpectedFile& file : ExportedFiles()) {
+    struct stat st {};
+    ASSERT_EQ(stat((Root() / file.destination).c_str(), &st), 0);
+    const bool inOrder = st.st_mtim.tv_sec > previous.tv_sec ||
+                         (st.st_mtim.tv_sec == previous.tv_sec && st.st_mtim.tv_nsec >= previous.tv_nsec);
+    EXPECT_TRUE(inOrder) << file.destination << " is older than " << previousName;
+    previous = st.st_mtim;
+    previousName = file.destination;
+  }
+}
+
+TEST_F(ExportTest, ReplacedFileKeepsItsPermissions) {
+  ASSERT_EQ(chmod((Root() / "Vellmora.exe").c_str(), 0751), 0);
+  ASSERT_EQ(ExportPayload(), 0);
+  EXPECT_EQ(fs::status(Root() / "Vellmora.exe").permissions() & fs::perms::all, static_cast<fs::perms>(0751));
+}
+
+TEST_F(ExportTest, SmallerExportsReplaceTheirOwnFilesOnly) {
+  ASSERT_EQ(ExportPlaySetFolder("SpielzuegeGast", "./Zunto_Data/"), 0);
+  EXPECT_EQ(Snapshot(Root() / "Zunto_Data/XMLData/SpielzuegeGast").size(), 24u);
+  EXPECT_TRUE(fs::is_empty(Root() / "Zunto_Data/XMLData/Spielzuege"));
+  EXPECT_EQ(ReadFileBytes(Root() / "Zunto_Data/XMLData/SpielzuegeGast/Daene.xml"),
+            TestBlock(ManifestIndex("./data/SpielzuegeGast/Daene.xml")));
+
+  ASSERT_EQ(ExportResourceFile("./data/PatchLog3.txt", "./Notes.txt"), 0);
+  EXPECT_EQ(ReadFileBytes(Root() / "Notes.txt"), TestBlock(ManifestIndex("./data/PatchLog3.txt")));
+  const auto before = Snapshot(Root());
+  EXPECT_EQ(ExportResourceFile("./data/NotInThePatch.txt", "./x.txt"), -1);
+  EXPECT_EQ(ExportResourceFile("./data/PatchLog3.txt", "./NoSuchFolder/x.txt"), -1);
+  EXPECT_EQ(Snapshot(Root()), before);
+}
+
+// Each case spoils the folder in one way; the export must then write nothing at all.
+TEST_F(ExportTest, PreflightFailuresLeaveTheFolderUntouched) {
+  struct Case {
+    const char* what;
+    std::function<void(const fs::path&)> spoil;
+    const char* file;
+  };
+  const std::vector<Case> cases = {
+      {"missing home play-set folder", [](const fs::path& r) { fs::remove_all(r / "Zunto_Data/XMLData/Spielzuege"); },
+       "./Zunto_Data/XMLData/Spielzuege/AussenTaeuschenL.xml"},
+      {"missing guest play-set folder",
+       [](const fs::path& r) { fs::remove_all(r / "Zunto_Data/XMLData/SpielzuegeGast"); },
+       "./Zunto_Data/XMLData/SpielzuegeGast/AussenTaeuschenL.xml"},
+      {"folder where the game executable belongs", [](const fs::path& r) { fs::remove_all(r / "Zunto.exe"), fs::create_directory(r / "Zunto.exe"); },
+       "./Zunto.exe"},
+      {"folder where the last file belongs", [](const fs::path& r) { fs::remove_all(r / "Anleitung.pdf"), fs::create_directory(r / "Anleitung.pdf"); },
+       "./Anleitung.pdf"},
+      {"folder where a play-set file belongs",
+       [](const fs::path& r) {
+         fs::remove_all(r / "Zunto_Data/XMLData/SpielzuegeGast/Schwede.xml");
+         fs::create_directories(r / "Zunto_Data/XMLData/SpielzuegeGast/Schwede.xml/x");
+       },
+       "./Zunto_Data/XMLData/SpielzuegeGast/Schwede.xml"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(Root() / "Zunto_Data");
+    MakeGameFolder(Root());
+    InstallOldFiles(Root());
+    c.spoil(Root());
+    const auto before = Snapshot(Root());
+    EXPECT_EQ(ExportPayload(), -1);
+    EXPECT_EQ(Snapshot(Root()), before);
+    EXPECT_EQ(LastPatchFailure().file.ToUtf8(), c.file);
+    fs::remove_all(Root() / "Zunto.exe");
+    fs::remove_all(Root() / "Anleitung.pdf");
+  }
+}
+
+// Root ignores permission bits, so the read-only cases run as an unprivileged user.
+TEST_F(ExportTest, ReadOnlyDestinationOrFolderLeavesTheFolderUntouched) {
+  const passwd* nobody = getpwnam("nobody");
+  if (getuid() != 0 || nobody == nullptr) GTEST_SKIP() << "needs root to switch to an unprivileged user";
+  struct Case {
+    const char* what;
+    fs::path readOnly;
+    fs::perms perms;
+  };
+  const std::vector<Case> cases = {
+      {"read-only game executable", "Zunto.exe", fs::perms(0444)},
+      {"read-only play-set file", "Zunto_Data/XMLData/SpielzuegeGast/Kreuzen.xml", fs::perms(0444)},
+      {"read-only play-set folder", "Zunto_Data/XMLData/SpielzuegeGast", fs::perms(0555)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    InstallOldFiles(Root());
+    if (!fs::is_directory(Root() / c.readOnly)) WriteFileBytes(Root() / c.readOnly, "installed");
+    for (const auto& entry : fs::recursive_directory_iterator(Root())) {
+      fs::permissions(entry.path(), entry.is_directory() ? fs::perms(0777) : fs::perms(0666));
+    }
+    fs::permissions(Root(), fs::perms(0777));
+    fs::permissions(Root() / c.readOnly, c.perms);
+    const auto before = Snapshot(Root());
+    const uid_t uid = nobody->pw_uid;
+    const gid_t gid = nobody->pw_gid;
+    const int status = RunInChild([&] {
+      if (setgid(gid) != 0 || setuid(uid) != 0) return 3;
+      if (ExportPayload() != -1) return 1;
+      return LastPatchFailure().reason.ToUtf8().find("Permission denied") != std::string::npos ? 0 : 2;
+    });
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(Snapshot(Root()), before);
+    fs::permissions(Root() / c.readOnly, fs::perms(0777));
+  }
+}
+
+// Passes the first bytes through, then stores nothing, like a disk that fills up mid-file.
+class FillingStream : public kiln::TStreamWrapper {
+ public:
+  int Write(const void* buf, int count) override {
+    if (written_ >= 100) return 0;
+    int n = Inner().Write(buf, std::min(count, 100 - written_));
+    written_ += n;
+    return n;
+  }
+  int Close() override {
+    Inner().Close();
+    throw kiln::TStreamWriteException();
+  }
+
+ private:
+  int written_ = 0;
+};
+
+int openedFiles = 0;
+int failingFile = 0;
+
+kiln::Ref<kiln::TStream> OpenFailingAt(const kiln::Text& path) {
+  kiln::Ref<kiln::TStream> file = kiln::OpenFileForWriting(path);
+  if (openedFiles++ != failingFile || !file) return file;
+  auto failing = kiln::MakeRef<FillingStream>();
+  failing->SetStream(file);
+  return failing;
+}
+
+TEST_F(ExportTest, WriteFailureAtAnyFileChangesNothing) {
+  InstallOldFiles(Root());
+  const auto before = Snapshot(Root());
+  const std::vector<ExpectedFile> files = ExportedFiles();
+  filecommit::SetDiskSync(false);  // 59 runs; what is on the disk is what counts here, not when
+  SetStagingOpener(OpenFailingAt);
+  for (failingFile = 0; failingFile < 59; ++failingFile) {
+    SCOPED_TRACE(files[static_cast<size_t>(failingFile)].destination);
+    openedFiles = 0;
+    EXPECT_EQ(ExportPayload(), -1);
+    EXPECT_EQ(LastPatchFailure().file.ToUtf8(), files[static_cast<size_t>(failingFile)].destination);
+    EXPECT_EQ(LastPatchFailure().reason.ToUtf8().rfind("Error writing to stream", 0), 0u);
+    EXPECT_EQ(Snapshot(Root()), before);
+  }
+}
+
+int failingCommit = 0;
+
+TEST_F(ExportTest, CommitFailureAtAnyFileRestoresEveryOriginal) {
+  InstallOldFiles(Root());
+  const auto before = Snapshot(Root());
+  filecommit::SetDiskSync(false);
+  StagedUpdate::SetCommitProbe([](int index) { return index != failingCommit; });
+  for (failingCommit = 0; failingCommit < 59; ++failingCommit) {
+    SCOPED_TRACE(failingCommit);
+    EXPECT_EQ(ExportPayload(), -1);
+    EXPECT_EQ(Snapshot(Root()), before);
+  }
+  StagedUpdate::SetCommitProbe(nullptr);
+  ASSERT_EQ(ExportPayload(), 0);
+  ExpectFullyPatched();
+}
+
+TEST_F(ExportTest, FileSizeLimitFailsTheWriteAndChangesNothing) {
+  InstallOldFiles(Root());
+  const auto before = Snapshot(Root());
+  const int status = RunInChild([] {
+    // Below the game executable's block, above every file staged before it.
+    rlimit limit{8192, 8192};
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0) return 3;
+    if (ExportPayload() != -1) return 1;
+    const std::string reason = LastPatchFailure().reason.ToUtf8();
+    return LastPatchFailure().file == "./Zunto.exe" && reason.find("Error writing to stream") == 0 &&
+                   reason.find("File too large") != std::string::npos
+               ? 0
+               : 2;
+  });
+  ASSERT_TRUE(WIFEXITED(status)) << "the child ended by signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(Snapshot(Root()), before);
+}
+
+TEST_F(ExportTest, DamagedBlockWritesNothing) {
+  InstallOldFiles(Root());
+  const auto before = Snapshot(Root());
+  // The last block exported: verification must come before the first write.
+  const int last = ManifestIndex("./data/Anleitung.pdf");
+  FlipTestBlockBit(last, 77);
+  EXPECT_EQ(ExportPayload(), -1);
+  FlipTestBlockBit(last, 77);
+  EXPECT_EQ(LastPatchFailure().file.ToUtf8(), "./data/Anleitung.pdf");
+  EXPECT_NE(LastPatchFailure().reason.ToUtf8().find("damaged"), std::string::npos);
+  EXPECT_EQ(Snapshot(Root()), before);
+}
+
+int killAt = 0;
+
+TEST_F(ExportTest, RunKilledWhileStagingIsCompletedByTheNextRun) {
+  InstallOldFiles(Root());
+  for (int step : {0, 1, 30, 58}) {
+    SCOPED_TRACE(step);
+    killAt = step;
+    const int status = RunInChild([] {
+      SetStagingProbe([](int index) {
+        if (index == killAt) raise(SIGKILL);
+        return true;
+      });
+      ExportPayload();
+      return 0;
+    });
+    ASSERT_TRUE(WIFSIGNALED(status));
+    EXPECT_EQ(HasLeftovers(Snapshot(Root())), step > 0);
+    ASSERT_EQ(ExportPayload(), 0) << LastPatchFailureText().ToUtf8();
+    ExpectFullyPatched();
+    EXPECT_FALSE(HasLeftovers(Snapshot(Root())));
+  }
+}
+
+TEST_F(ExportTest, RunKilledWhileCommittingIsUndoneByTheNextRun) {
+  InstallOldFiles(Root());
+  const auto original = Snapshot(Root());
+  for (int index : {0, 1, 29, 58}) {
+    SCOPED_TRACE(index);
+    killAt = index;
+    const int status = RunInChild([] {
+      StagedUpdate::SetCommitProbe([](int i) {
+        if (i == killAt) raise(SIGKILL);
+        return true;
+      });
+      ExportPayload();
+      return 0;
+    });
+    ASSERT_TRUE(WIFSIGNALED(status));
+    // The next run fails before writing: what it leaves is the folder as it was before the killed run.
+    SetStagingProbe([](int) { return false; });
+    EXPECT_EQ(ExportPayload(), -1);
+    SetStagingProbe(nullptr);
+    EXPECT_EQ(Snapshot(Root()), original);
+  }
+  ASSERT_EQ(ExportPayload(), 0);
+  ExpectFullyPatched();
+  EXPECT_FALSE(HasLeftovers(Snapshot(Root())));
+}
+
+TEST_F(ExportTest, RunKilledAfterCommittingIsFinishedByTheNextRun) {
+  ASSERT_EQ(ExportPayload(), 0);
+  // What a run killed while dropping its kept originals leaves behind.
+  WriteFileBytes(Root() / ".Zunto.exe.zpatch-bak", "old game executable");
+  WriteFileBytes(Root() / "Zunto_Data/XMLData/Spielzuege/.Daene.xml.zpatch-new", "");
+  WriteFileBytes(Root() / ".zpatch-committed", "");
+  ASSERT_EQ(ExportPayload(), 0);
+  ExpectFullyPatched();
+  EXPECT_FALSE(HasLeftovers(Snapshot(Root())));
+}
+
+}  // namespace
+}  // namespace zunto::test

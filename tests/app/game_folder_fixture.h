@@ -1,0 +1,56 @@
+// Temporary game folders, test payload blocks and folder snapshots for the patch program's tests.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/support/temp_dir.h"
+
+namespace zunto::test {
+
+// Every file below `root` (hidden ones included) by relative path, with its bytes; folders map to
+// "<dir>". Two equal snapshots mean the tree is byte for byte the same.
+std::map<std::string, std::string> Snapshot(const std::filesystem::path& root);
+
+// Creates the installed-game layout: Vellmora.exe and the two play-set folders.
+void MakeGameFolder(const std::filesystem::path& root);
+
+// The bytes a test registers for manifest entry `index`: small, distinct blocks; one is empty and
+// one spans several copy buffers.
+const std::string& TestBlock(int index);
+// Registers the test blocks under the manifest names (once per process) and their checksums.
+void RegisterTestPayload();
+// Makes one bit of a registered test block wrong, or right again.
+void FlipTestBlockBit(int index, size_t bit);
+
+struct ExpectedFile {
+  std::string destination;  // relative to the game folder, "./..."
+  int manifestIndex;
+};
+// The 59 exported files in export order.
+std::vector<ExpectedFile> ExportedFiles();
+
+// A game folder made current for the test; the old current directory comes back afterwards.
+class GameFolderTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  const std::filesystem::path& Root() const { return dir_->Path(); }
+  // Each of the 59 files holds its test block.
+  void ExpectFullyPatched();
+
+ private:
+  std::unique_ptr<kiln::test::TempDir> dir_;
+  std::filesystem::path previous_;
+};
+
+// Runs `body` in a forked child and returns its wait status.
+int RunInChild(const std::function<int()>& body);
+
+}  // namespace zunto::test
