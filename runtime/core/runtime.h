@@ -22,8 +22,9 @@ const std::vector<Text>& ApplicationArgs();
 
 // Fills the globals above and makes the executable's folder the current directory.
 void StartRuntime(int argc, char** argv);
-// Process-level main: installs the fault report, starts the runtime and calls `entry`. A thrown
-// object that escapes `entry` is reported by ReportUncaughtException.
+// Process-level main: installs the fault report, starts the runtime, runs the core initialiser and
+// calls `entry`, whose result it returns. A thrown object that escapes `entry` is reported by
+// ReportUncaughtException.
 int RuntimeMain(int argc, char** argv, int (*entry)());
 
 // Normal end: exit(0); exit handlers run.
@@ -36,7 +37,9 @@ void WriteErrorText(const Text& text);
 // Runs `handler` at program end; handlers run in reverse order of registration.
 void AddExitHandler(void (*handler)());
 
-// Where the fault report shows its message box once a system layer exists; standard error otherwise.
+// Where the fault report shows its message box once a system layer exists and a display is
+// available; standard error ("Windows exception: <name>" and a line end) otherwise. The function
+// returns after the user has dismissed the box; it runs inside the fault handler, on its own stack.
 using FaultMessageBox = void (*)(const char* caption, const char* text);
 void SetFaultMessageBox(FaultMessageBox show);
 
