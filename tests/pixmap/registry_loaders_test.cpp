@@ -113,6 +113,18 @@ TEST(RegistryLoaders, CorruptPicturesOfEveryFormatGiveNull) {
   }
 }
 
+TEST(RegistryLoaders, PayloadBackgroundPictureGivesRgbWithPitch1920) {
+  InitPixmapLoaders();
+  std::string path = std::string(KILN_TEST_DATA_DIR) + "/../../payload/hg_grafik.jpg";
+  if (test::ReadFileBytes(path).empty()) GTEST_SKIP() << "no payload picture";
+  Ref<TPixmap> p = PixmapFromUrl(Text::FromLatin1(path));
+  ASSERT_TRUE(p);
+  EXPECT_EQ(p->format, FormatRGB888);
+  EXPECT_EQ(p->width, 640);
+  EXPECT_EQ(p->height, 480);
+  EXPECT_EQ(p->pitch, 1920);
+}
+
 TEST(RegistryLoaders, BackgroundSizedJpegGivesRgbWithPitch1920) {
   InitPixmapLoaders();
   test::TempDir dir;
