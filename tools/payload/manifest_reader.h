@@ -2,8 +2,8 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <fstream>
-#include <regex>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -19,13 +19,25 @@ struct ManifestRow {
 inline std::vector<ManifestRow> ReadManifest(const std::string& path) {
   std::ifstream in(path);
   if (!in) throw std::runtime_error("cannot read manifest " + path);
-  const std::regex row(R"re(^ZPATCH_ENTRY\("([^"]+)", ([0-9]+), ([0-9]+)\)\s*$)re");
+  // ZPATCH_ENTRY("<name>", <bytes>, <step>)
+  const std::string head = "ZPATCH_ENTRY(\"";
   std::vector<ManifestRow> rows;
   std::string line;
   while (std::getline(in, line)) {
-    std::smatch m;
-    if (!std::regex_match(line, m, row)) continue;
-    rows.push_back({m[1].str(), std::stoull(m[2].str()), std::stoi(m[3].str())});
+    if (line.rfind(head, 0) != 0) continue;
+    const size_t nameEnd = line.find('"', head.size());
+    if (nameEnd == std::string::npos) throw std::runtime_error("unreadable manifest line: " + line);
+    ManifestRow row;
+    row.name = line.substr(head.size(), nameEnd - head.size());
+    char tail = 0;
+    unsigned long long bytes = 0;
+    int step = 0;
+    if (std::sscanf(line.c_str() + nameEnd + 1, ", %llu, %d%c", &bytes, &step, &tail) != 3 || tail != ')') {
+      throw std::runtime_error("unreadable manifest line: " + line);
+    }
+    row.bytes = bytes;
+    row.step = step;
+    rows.push_back(row);
   }
   if (rows.empty()) throw std::runtime_error("no entries in manifest " + path);
   return rows;
