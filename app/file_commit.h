@@ -3,6 +3,8 @@
 // LastSystemError.
 #pragma once
 
+#include <vector>
+
 #include "runtime/core/text.h"
 
 namespace zunto::filecommit {
@@ -18,10 +20,10 @@ void CaptureSystemError();
 
 // On by default. Tests that repeat an update many times may turn forcing data to the disk off.
 void SetDiskSync(bool enabled);
-// Forces a closed file's bytes to the disk.
-bool SyncFile(const Text& path);
-// Forces a folder's entries (creations, renames, removals) to the disk.
-bool SyncFolder(const Text& folder);
+// Forces the closed files' bytes, or the folders' entries (creations, renames, removals), to the
+// disk. One call for many paths lets the platform do it in one pass per file system.
+bool SyncFiles(const std::vector<Text>& paths);
+bool SyncFolders(const std::vector<Text>& folders);
 // Moves `from` over `to` in one step: `to` names either the old or the new file at every moment.
 bool ReplaceFile(const Text& from, const Text& to);
 // Makes `aside` a second name for the file `path` (a hard link), or a durable copy where the file

@@ -96,7 +96,6 @@ void StagedUpdate::Staged(int index) {
   const Text& d = destinations_[static_cast<size_t>(index)];
   const Text staging = StagingName(d);
   fc::ClearSystemError();
-  if (!fc::SyncFile(staging)) Fail(d, WithReason("Error writing to stream"));
   if (kiln::QueryPathKind(d) == kiln::FILETYPE_FILE && !fc::CopyPermissions(d, staging)) {
     Fail(d, WithReason("Cannot give the new file the permissions of the old one"));
   }
@@ -108,10 +107,14 @@ void StagedUpdate::Commit() {
     Fail(journalFolder_, "Not every file was written before the update was completed");
   }
   auto syncFolders = [&] {
-    for (const Text& f : folders_) {
-      if (!fc::SyncFolder(f)) Fail(f, WithReason("Cannot write the folder to the disk"));
-    }
+    if (!fc::SyncFolders(folders_)) Fail(journalFolder_, WithReason("Cannot write the folders to the disk"));
   };
+
+  // Every staged file reaches the disk before any destination changes.
+  std::vector<Text> staging;
+  for (const Text& d : destinations_) staging.push_back(StagingName(d));
+  fc::ClearSystemError();
+  if (!fc::SyncFiles(staging)) Fail(journalFolder_, WithReason("Error writing to stream"));
 
   // Keep every original under a second name, or mark the destination as new, before touching any.
   fc::ClearSystemError();
@@ -133,13 +136,13 @@ void StagedUpdate::Commit() {
   syncFolders();
 
   // From here on the update counts as done, even for a run that is killed before it cleans up.
-  if (!fc::CreateEmptyFile(CommittedMarkerName(journalFolder_)) || !fc::SyncFolder(journalFolder_)) {
+  if (!fc::CreateEmptyFile(CommittedMarkerName(journalFolder_)) || !fc::SyncFolders({journalFolder_})) {
     Fail(journalFolder_, WithReason("Cannot record the completed update"));
   }
   committed_ = true;
   DropOriginals();
   fc::RemoveFile(CommittedMarkerName(journalFolder_));
-  for (const Text& f : folders_) fc::SyncFolder(f);
+  fc::SyncFolders(folders_);
 }
 
 void StagedUpdate::RollBack() {
@@ -172,7 +175,7 @@ void StagedUpdate::RestoreOriginals() {
       }
     }
   }
-  for (const Text& f : folders_) fc::SyncFolder(f);
+  fc::SyncFolders(folders_);
   if (failed) throw first;
 }
 

@@ -38,9 +38,10 @@ class StagedUpdate {
   void Preflight() const;
   // The staging file for destination `index`: write it, close it, then call Staged.
   Text StagingPath(int index) const;
-  // Forces the staged file to the disk and gives it the permissions of the file it replaces.
+  // Gives the closed staging file the permissions of the file it replaces.
   void Staged(int index);
-  // Moves every staged file over its destination. Throws PatchFailure after restoring the originals.
+  // Forces every staged file to the disk, then moves each over its destination. Throws PatchFailure
+  // after restoring the originals.
   void Commit();
   // Removes staging files and restores every replaced destination; safe to call more than once.
   void RollBack();
