@@ -63,15 +63,16 @@ void Stage(StagedUpdate& update, int index, const ExportStep& step) {
   try {
     kiln::TransferStream(source, destination, 4096);
     kiln::CloseFileStream(destination);
-  } catch (const kiln::TKilnException& e) {
+  } catch (...) {
     fc::CaptureSystemError();
-    Text reason = fc::LastSystemError();
+    const Text thrown = kiln::ThrownObjectText(std::current_exception());
+    const Text reason = fc::LastSystemError();
     try {
       destination->Close();
-    } catch (const kiln::TKilnException&) {
+    } catch (...) {
       // Already failing; the handle is closed either way.
     }
-    throw PatchFailure{step.destination, e.ToString() + (reason.IsEmpty() ? Text() : Text(" (") + reason + ")")};
+    throw PatchFailure{step.destination, thrown + (reason.IsEmpty() ? Text() : Text(" (") + reason + ")")};
   }
   kiln::CloseStreamObject(source);
   update.Staged(index);
@@ -93,7 +94,7 @@ int RunExport(const std::vector<ExportStep>& steps) {
   } catch (const PatchFailure& failure) {
     lastFailure = failure;
   }
-  kiln::WriteErrorText(LastPatchFailureText() + "; no file was changed\n");
+  kiln::WriteErrorText(LastPatchFailureText() + (lastFailure.folderUnchanged ? "; no file was changed\n" : "\n"));
   return -1;
 }
 

@@ -65,12 +65,12 @@ void StagedUpdate::RecoverInterruptedRun() {
   if (fc::Exists(marker)) {
     // The earlier run had moved every file into place: only its kept originals are left to drop.
     DropOriginals();
-    if (!fc::RemoveFile(marker)) Fail(marker, WithReason("cannot remove the marker of an earlier run"));
+    if (!fc::RemoveFile(marker)) Fail(marker, WithReason("Cannot remove the marker of an earlier run"));
   } else {
     RestoreOriginals();
   }
   for (const Text& d : destinations_) {
-    if (!fc::RemoveFile(StagingName(d))) Fail(StagingName(d), WithReason("cannot remove a file of an earlier run"));
+    if (!fc::RemoveFile(StagingName(d))) Fail(StagingName(d), WithReason("Cannot remove a file of an earlier run"));
   }
 }
 
@@ -170,7 +170,7 @@ void StagedUpdate::RestoreOriginals() {
       }
     } else if (fc::Exists(created)) {
       if (!fc::RemoveFile(d) || !fc::RemoveFile(created)) {
-        if (!failed) first = {d, WithReason("Cannot remove the new file")};
+        if (!failed) first = {d, WithReason("Cannot remove the new file"), false};
         failed = true;
       }
     }
@@ -192,6 +192,7 @@ void StagedUpdate::Fail(const Text& file, const Text& reason) {
     RollBack();
   } catch (const PatchFailure& also) {
     failure.reason = failure.reason + "; " + also.file + ": " + also.reason;
+    failure.folderUnchanged = false;
   }
   throw failure;
 }

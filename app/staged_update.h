@@ -18,6 +18,8 @@ using kiln::Text;
 struct PatchFailure {
   Text file;
   Text reason;
+  // False when the folder could not be put back as it was; the reason then says what is left.
+  bool folderUnchanged = true;
 };
 
 class StagedUpdate {
