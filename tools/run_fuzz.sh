@@ -13,12 +13,13 @@ seconds=${KILN_FUZZ_SECONDS:-60}
 jobs=${KILN_FUZZ_JOBS:-2}
 read -r -a targets <<< "${KILN_FUZZ_TARGETS:-bmp jpeg png tga registry}"
 
-CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DKILN_BUILD_FUZZ=ON -DKILN_BUILD_TESTS=OFF \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo > "$build.configure.log" 2>&1 || { cat "$build.configure.log"; exit 2; }
-ninja -C "$build" -j"$jobs" "${targets[@]/#/fuzz_}"
-
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
+
+CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DKILN_BUILD_FUZZ=ON -DKILN_BUILD_TESTS=OFF \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo > "$scratch/configure.log" 2>&1 || { cat "$scratch/configure.log"; exit 2; }
+ninja -C "$build" -j"$jobs" "${targets[@]/#/fuzz_}"
+
 findings="$build/fuzz-findings"
 mkdir -p "$findings"
 
