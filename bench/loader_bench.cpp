@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -81,7 +82,7 @@ struct JpegJump {
 void JpegErrorExit(j_common_ptr cinfo) { std::longjmp(reinterpret_cast<JpegJump*>(cinfo->err)->jump, 1); }
 
 // What a program using libjpeg directly does: memory source, default output, one packed buffer.
-bool DecodeJpegDirect(const std::string& bytes, std::vector<unsigned char>& out) {
+bool DecodeJpegDirect(const std::string& bytes, std::unique_ptr<unsigned char[]>& out) {
   jpeg_decompress_struct cinfo;
   JpegJump err;
   cinfo.err = jpeg_std_error(&err.err);
@@ -95,9 +96,9 @@ bool DecodeJpegDirect(const std::string& bytes, std::vector<unsigned char>& out)
   jpeg_read_header(&cinfo, TRUE);
   jpeg_start_decompress(&cinfo);
   size_t stride = static_cast<size_t>(cinfo.output_width) * static_cast<size_t>(cinfo.output_components);
-  out.resize(stride * cinfo.output_height);
+  out = std::make_unique_for_overwrite<unsigned char[]>(stride * cinfo.output_height);
   while (cinfo.output_scanline < cinfo.output_height) {
-    JSAMPROW row = out.data() + stride * cinfo.output_scanline;
+    JSAMPROW row = out.get() + stride * cinfo.output_scanline;
     jpeg_read_scanlines(&cinfo, &row, 1);
   }
   jpeg_finish_decompress(&cinfo);
@@ -108,9 +109,9 @@ bool DecodeJpegDirect(const std::string& bytes, std::vector<unsigned char>& out)
 void BM_Jpeg640x480_LibjpegDirect(benchmark::State& state) {
   const std::string& bytes = BackgroundJpeg();
   for (auto _ : state) {
-    std::vector<unsigned char> out;
+    std::unique_ptr<unsigned char[]> out;
     if (!DecodeJpegDirect(bytes, out)) state.SkipWithError("decode failed");
-    benchmark::DoNotOptimize(out.data());
+    benchmark::DoNotOptimize(out.get());
   }
 }
 
