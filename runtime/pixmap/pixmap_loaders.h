@@ -18,8 +18,8 @@ void InitPngLoader();
 void InitTgaLoader();
 void InitPixmapLoaders();
 
-// JPEG of the pixmap converted to RGB; 1 when the URL could be opened for writing (also if the
-// encoder then failed), else 0.
+// JPEG of the pixmap converted to RGB; 1 on success, 0 when the URL cannot be opened for writing or
+// the encoder or a write fails.
 int SavePixmapAsJpeg(const Ref<TPixmap>& pixmap, const Url& url, int quality);
 // PNG at zlib level `compression` clamped to 0..9; 1 on success, 0 when the URL cannot be opened or
 // the encoder fails.
