@@ -8,8 +8,9 @@ build=${KILN_BUILD_DIR:-$root/build}
 
 "$root/tools/install_deps.sh"
 
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo > "$build.configure.log" 2>&1 ||
-  { cat "$build.configure.log"; exit 2; }
+mkdir -p "$build"
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo > "$build/configure.log" 2>&1 ||
+  { cat "$build/configure.log"; exit 2; }
 if ! ninja -C "$build" -t targets all | grep -q '^ZuntoPatcher:'; then
   ninja -C "$build" -j"${KILN_JOBS:-2}"
   echo "The runtime is built, but the patch program (target ZuntoPatcher) does not exist yet: nothing to run."
@@ -26,13 +27,13 @@ touch -d '2000-01-01' "$game/Vellmora.exe"
 stamp=$(mktemp)
 trap 'rm -f "$stamp"' EXIT
 
-echo "Running $game/ZuntoPatcher (close its window or press a key to end it)"
+echo "Running $game/ZuntoPatcher (if it shows its status window, press a key or close it to end it)"
 status=0
 # Started from another folder on purpose: the patcher works in its own folder wherever it starts.
 if [[ -n ${DISPLAY:-} ]]; then
   (cd / && "$game/ZuntoPatcher") || status=$?
 else
-  echo "No DISPLAY: running on a virtual X server; the status screen is closed after 20 seconds."
+  echo "No DISPLAY: running on a virtual X server; a status window still open after 20 seconds is closed."
   (cd / && timeout 20 xvfb-run -a -s "-screen 0 1280x1024x24" "$game/ZuntoPatcher") || status=$?
   [[ $status -eq 124 ]] && { echo "(status screen stopped after 20 seconds)"; status=0; }
 fi

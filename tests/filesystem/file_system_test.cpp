@@ -307,6 +307,10 @@ TEST_F(FileSystem, NamesBeyondSixteenBitsAndInvalidUtf8RoundTrip) {
     Text path = At("") + name;
     EXPECT_EQ(QueryPathKind(path), FILETYPE_FILE);
     EXPECT_EQ(FileSize(path), static_cast<int64_t>(ToPlatformName(name).size()));
+    Ref<TStream> in = OpenFileForReading(path);
+    ASSERT_TRUE(in) << ToPlatformName(name);
+    EXPECT_EQ(in->ReadString(static_cast<int>(in->Size())).ToLatin1(), ToPlatformName(name));
+    CloseFileStream(in);
     EXPECT_EQ(DeleteFile(path), 1);
   }
   EXPECT_TRUE(fs::is_empty(temp.Path()));
