@@ -62,5 +62,7 @@ class Text {
 };
 
 char16_t LowerUnit(char16_t unit);
+// Appends the UTF-8 bytes of one character (up to U+10FFFF).
+void AppendUtf8(std::string& out, unsigned code);
 
 }  // namespace kiln

@@ -20,6 +20,7 @@
 #include "runtime/pixmap/pixmap_loader.h"
 #include "runtime/pixmap/pixmap_loaders.h"
 #include "runtime/pixmap/pixmap_module.h"
+#include "runtime/stream/stream_closer.h"
 #include "runtime/stream/stream_factory.h"
 
 namespace kiln {
@@ -193,23 +194,6 @@ Ref<TPixmap> DecodeJpegStream(TStream& stream, JpegReadFn read) {
   if (!decoded) return nullptr;
   return pixmap;
 }
-
-// Closes the stream on every way out of a decode.
-class StreamCloser {
- public:
-  explicit StreamCloser(const Ref<TStream>& stream) : stream_(stream) {}
-  StreamCloser(const StreamCloser&) = delete;
-  StreamCloser& operator=(const StreamCloser&) = delete;
-  ~StreamCloser() {
-    try {
-      stream_->Close();
-    } catch (...) {
-    }
-  }
-
- private:
-  Ref<TStream> stream_;
-};
 
 class TPixmapLoaderJPG : public TPixmapLoader {
  public:
