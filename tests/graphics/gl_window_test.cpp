@@ -323,9 +323,11 @@ TEST_F(GLWindow, RefusedDisplayModeThrowsAndLeavesNoWindow) {
 }
 
 TEST_F(GLWindow, ImpossibleWindowsYieldNoContext) {
-  for (int size : {0, -5}) {
-    EXPECT_FALSE(OpenGraphicsContext(size, 100, 0, 0, 0));
-    EXPECT_FALSE(OpenGraphicsContext(100, size, 0, 0, 0));
+  // X window sizes are 16-bit: 65536 would reach the server as 0, a protocol error that ends the
+  // process unless the window layer refuses it first.
+  for (int size : {0, -5, 65536, 70000}) {
+    EXPECT_FALSE(OpenGraphicsContext(size, 100, 0, 0, 0)) << size;
+    EXPECT_FALSE(OpenGraphicsContext(100, size, 0, 0, 0)) << size;
   }
   // A context whose Close ran once closes nothing the second time.
   Ref<TGraphics> g = OpenGraphicsContext(64, 64, 0, 0, 0);

@@ -10,6 +10,7 @@
 #include "runtime/core/runtime.h"
 #include "runtime/graphics/gl_context.h"
 #include "runtime/graphics/x11/glx_layer.h"
+#include "runtime/graphics/x11/x11_error_trap.h"
 #include "runtime/system/x11/x11_windows.h"
 
 namespace kiln::x11 {
@@ -28,6 +29,9 @@ constexpr long kMwmDecorMinimize = 32;
 
 // The window class name of every context window.
 constexpr const char* kWindowClass = "Kilnworks GLGraphics";
+
+// Window sizes travel as 16 bits and positions as signed 16 bits; larger sizes would be cut short.
+constexpr int kMaxWindowSize = 32767;
 
 struct SavedScreenSaver {
   bool held = false;
@@ -122,7 +126,7 @@ void SetWindowCaption(Display* display, Window window, const Text& caption) {
 
 Window CreateContextWindow(Display* display, const XVisualInfo& visual, int width, int height,
                            int depth, int hertz, Colormap& colormap) {
-  if (width <= 0 || height <= 0) return 0;
+  if (width <= 0 || height <= 0 || width > kMaxWindowSize || height > kMaxWindowSize) return 0;
   bool fullScreen = depth != 0;
   int screen = visual.screen;
   Window root = RootWindow(display, screen);
@@ -137,9 +141,18 @@ Window CreateContextWindow(Display* display, const XVisualInfo& visual, int widt
   attributes.colormap = colormap;
   attributes.border_pixel = 0;
   attributes.background_pixmap = None;
-  Window window = XCreateWindow(display, root, x, y, static_cast<unsigned>(width),
-                                static_cast<unsigned>(height), 0, visual.depth, InputOutput,
-                                visual.visual, CWColormap | CWBorderPixel | CWBackPixmap, &attributes);
+  Window window = 0;
+  {
+    // A window the server refuses must yield no context, not end the process.
+    XErrorTrap trap(display);
+    window = XCreateWindow(display, root, x, y, static_cast<unsigned>(width),
+                           static_cast<unsigned>(height), 0, visual.depth, InputOutput, visual.visual,
+                           CWColormap | CWBorderPixel | CWBackPixmap, &attributes);
+    if (trap.Failed() && window != 0) {
+      XDestroyWindow(display, window);
+      window = 0;
+    }
+  }
   if (window == 0) {
     XFreeColormap(display, colormap);
     colormap = 0;
