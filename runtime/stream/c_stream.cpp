@@ -32,14 +32,23 @@ Ref<TCStream> TCStream::CreateWithCStream(std::FILE* handle, int mode) {
   stream->_cstream = handle;
   stream->_mode = mode;
   stream->_pos = TellCFile(handle);
-  if (stream->_pos < 0) stream->_pos = 0;
+  // Not seekable: Pos stays -1, so that whoever needs a seekable stream knows to copy it.
+  if (stream->_pos < 0) {
+    stream->_pos = -1;
+    return stream;
+  }
   if (SeekCFile(handle, 0, SEEK_END)) stream->_size = TellCFile(handle);
   SeekCFile(handle, stream->_pos, SEEK_SET);
   return stream;
 }
 
+bool TCStream::Eof() {
+  if (_pos >= 0) return TStream::Eof();
+  return _cstream == nullptr || std::feof(_cstream) != 0;
+}
+
 int64_t TCStream::Seek(int64_t pos) {
-  if (_cstream == nullptr) return -1;
+  if (_cstream == nullptr || _pos < 0) return -1;
   SeekCFile(_cstream, pos, SEEK_SET);
   _pos = TellCFile(_cstream);
   return _pos;
@@ -48,15 +57,17 @@ int64_t TCStream::Seek(int64_t pos) {
 int TCStream::Read(void* buf, int count) {
   if (_cstream == nullptr || count <= 0) return 0;
   size_t n = std::fread(buf, 1, static_cast<size_t>(count), _cstream);
-  _pos += static_cast<int64_t>(n);
+  if (_pos >= 0) _pos += static_cast<int64_t>(n);
   return static_cast<int>(n);
 }
 
 int TCStream::Write(const void* buf, int count) {
   if (_cstream == nullptr || count <= 0) return 0;
   size_t n = std::fwrite(buf, 1, static_cast<size_t>(count), _cstream);
-  _pos += static_cast<int64_t>(n);
-  if (_pos > _size) _size = _pos;
+  if (_pos >= 0) {
+    _pos += static_cast<int64_t>(n);
+    if (_pos > _size) _size = _pos;
+  }
   return static_cast<int>(n);
 }
 

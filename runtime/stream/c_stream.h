@@ -20,6 +20,9 @@ class TCStream : public TStream {
   // Takes ownership of an open handle.
   static Ref<TCStream> CreateWithCStream(std::FILE* handle, int mode);
 
+  // A handle that cannot seek (a pipe) has Pos -1 and Size 0 for good, and is at its end once a read
+  // has met the end of its data.
+  bool Eof() override;
   int64_t Pos() override { return _pos; }
   int64_t Size() override { return _size; }
   int64_t Seek(int64_t pos) override;

@@ -159,7 +159,11 @@ int TransferStream(const Ref<TStream>& source, const Ref<TStream>& destination, 
   std::vector<unsigned char> buffer(static_cast<size_t>(bufferSize));
   while (!source->Eof()) {
     int n = source->Read(buffer.data(), bufferSize);
-    if (n <= 0) throw TStreamReadException();
+    if (n <= 0) {
+      // A read that found the end (a pipe only knows it then) ends the copy; anything else is stuck.
+      if (source->Eof()) break;
+      throw TStreamReadException();
+    }
     destination->WriteBytes(buffer.data(), n);
   }
   return 0;

@@ -6,8 +6,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
+#include <thread>
 
 #include "runtime/core/file_names.h"
 #include "runtime/filesystem/filesystem.h"
@@ -159,6 +161,49 @@ TEST_F(FileSystem, StreamThatCannotSeekIsPassedOnWhenWritten) {
   ASSERT_TRUE(s);
   EXPECT_EQ(s->Pos(), -1);
   EXPECT_EQ(s->ReadByte(), 'a');
+}
+
+// Feeds bytes into a named pipe from another thread once a reader has opened it.
+class PipeWriter {
+ public:
+  PipeWriter(const fs::path& fifo, std::string bytes)
+      : thread_([fifo, bytes] {
+          int fd = open(fifo.c_str(), O_WRONLY);
+          if (fd < 0) return;
+          ssize_t ignored = write(fd, bytes.data(), bytes.size());
+          (void)ignored;
+          close(fd);
+        }) {}
+  ~PipeWriter() { thread_.join(); }
+
+ private:
+  std::thread thread_;
+};
+
+TEST_F(FileSystem, NamedPipesAreReadWholeAndCopiedWhole) {
+  // A reader that gives up early must fail the test, not end the process.
+  std::signal(SIGPIPE, SIG_IGN);
+  ASSERT_EQ(mkfifo((temp.Path() / "fifo").c_str(), 0600), 0);
+  {
+    PipeWriter writer(temp.Path() / "fifo", "through a pipe");
+    Ref<TStream> in = OpenFileForReading(At("fifo"));
+    ASSERT_TRUE(in);
+    EXPECT_EQ(in->Pos(), 0);
+    EXPECT_EQ(in->Size(), 14);
+    EXPECT_EQ(in->ReadString(14), Text("through a pipe"));
+    EXPECT_TRUE(in->Eof());
+  }
+  struct Case {
+    std::string bytes;
+  } cases[] = {{"copied through a pipe"}, {std::string(10000, 'p')}, {""}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.bytes.size());
+    PipeWriter writer(temp.Path() / "fifo", c.bytes);
+    EXPECT_EQ(CopyFile(At("fifo"), At("copy")), 1);
+    std::string copied = ReadFileBytes(temp.Path() / "copy");
+    EXPECT_EQ(copied.size(), c.bytes.size());
+    EXPECT_TRUE(copied == c.bytes);
+  }
 }
 
 TEST_F(FileSystem, CreateAndDeleteFiles) {
