@@ -38,7 +38,7 @@ Ref<TPixmap> TPixmap::Create(int width, int height, int format, int align) {
   if (width < 0 || height < 0 || bpp == 0 || align < 1) RaiseArrayBounds();
   int64_t pitch = (static_cast<int64_t>(width) * bpp + align - 1) / align * align;
   int64_t capacity = pitch * height;
-  if (capacity > INT_MAX) RaiseArrayBounds();
+  if (pitch > INT_MAX || capacity > INT_MAX) RaiseArrayBounds();
   Ref<TPixmap> p = MakeRef<TPixmap>();
   p->block_ = std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(capacity));
   p->pixels = p->block_.get();

@@ -5,7 +5,7 @@
 // Window, ReadPixel and WritePixel throw TArrayBoundsException for coordinates outside the pixmap.
 // Paste clips: only the part of the source that lands inside this pixmap is written.
 // Create throws TArrayBoundsException for a negative size, a format outside 1..12, an alignment below
-// 1, or a block larger than the int capacity can describe.
+// 1, or a row or block larger than the int pitch and capacity can describe.
 #pragma once
 
 #include <cstdint>

@@ -46,6 +46,8 @@ TEST(Pixmap, CreateRejectsImpossibleShapes) {
   EXPECT_THROW(TPixmap::Create(1, 1, 13, 4), TArrayBoundsException);
   EXPECT_THROW(TPixmap::Create(1, 1, FormatGrey8, 0), TArrayBoundsException);
   EXPECT_THROW(TPixmap::Create(40000, 40000, FormatRGBA8888, 4), TArrayBoundsException);
+  // No rows, but a row length that the int pitch cannot hold.
+  EXPECT_THROW(TPixmap::Create(1 << 30, 0, FormatRGBA8888, 4), TArrayBoundsException);
 }
 
 TEST(Pixmap, CreateStaticBorrowsMemory) {
