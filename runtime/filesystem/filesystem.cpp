@@ -13,7 +13,12 @@ constexpr int kMaxCopyDepth = 64;
 
 bool IsDotName(const Text& name) { return name == Text(".") || name == Text(".."); }
 
-Text JoinPath(const Text& dir, const Text& name) { return dir.EndsWith("/") ? dir + name : dir + "/" + name; }
+// An empty folder (a working directory that cannot be read) keeps the name relative: a leading "/"
+// would move it to the root of the file system.
+Text JoinPath(const Text& dir, const Text& name) {
+  if (dir.IsEmpty()) return name;
+  return dir.EndsWith("/") ? dir + name : dir + "/" + name;
+}
 
 // `inner` equals `outer` or lies below it; both absolute.
 bool IsSameOrInside(const Text& inner, const Text& outer) {

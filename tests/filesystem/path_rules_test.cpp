@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <filesystem>
+
 #include "runtime/filesystem/filesystem.h"
 #include "tests/support/temp_dir.h"
 
@@ -123,6 +125,26 @@ TEST(PathRules, RelativePathsStartFromTheWorkingDirectory) {
   EXPECT_EQ(AbsolutePath("x/./y/../z"), cwd + "/x/z");
   EXPECT_EQ(AbsolutePath(""), cwd);
   EXPECT_EQ(AbsolutePath(".."), DirOfPath(cwd));
+  ASSERT_EQ(chdir(old), 0);
+  free(old);
+}
+
+TEST(PathRules, RelativePathsStayRelativeWhenTheWorkingDirectoryIsGone) {
+  test::TempDir temp;
+  std::filesystem::path gone = temp.Path() / "gone";
+  std::filesystem::create_directory(gone);
+  char* old = getcwd(nullptr, 0);
+  ASSERT_EQ(chdir(gone.c_str()), 0);
+  std::filesystem::remove(gone);
+  ASSERT_EQ(WorkingDir(), Text());
+  // A relative path must not turn into one below the file system's root.
+  EXPECT_EQ(AbsolutePath("x/./y").ToUtf8(), "x/y");
+  const std::string name = "kiln-" + temp.Path().filename().string();
+  EXPECT_EQ(CreateDir(Text::FromUtf8(name + "/sub"), 1), 0);
+  bool createdAtRoot = std::filesystem::exists("/" + name);
+  std::filesystem::remove_all("/" + name);
+  EXPECT_FALSE(createdAtRoot);
+  EXPECT_EQ(AbsolutePath("/a/../b").ToUtf8(), "/b");
   ASSERT_EQ(chdir(old), 0);
   free(old);
 }
