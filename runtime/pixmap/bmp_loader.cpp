@@ -5,6 +5,7 @@
 // headers shorter than 40 bytes are declined. Larger information headers are skipped, and a data
 // offset past the palette is honoured. Declared sizes are checked against the stream's length before
 // anything is allocated.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -118,7 +119,12 @@ Ref<TPixmap> TPixmapLoaderBMP::LoadPixmap(const Ref<TStream>& stream) {
   }
   if (pixmapBytes > INT32_MAX) return {};
 
-  if (gap > 0) s.SkipBytes(static_cast<int>(gap));
+  // The gap can exceed what one int skip covers when the stream cannot tell its length.
+  for (int64_t left = gap; left > 0;) {
+    int n = static_cast<int>(std::min<int64_t>(left, int64_t{1} << 30));
+    s.SkipBytes(n);
+    left -= n;
+  }
   Ref<TPixmap> pixmap = AllocatePixmap(width, height, format, 4);
   std::vector<uint8_t> row(static_cast<size_t>(rowBytes));
   std::vector<uint8_t> bgra(static_cast<size_t>(width) * 4);

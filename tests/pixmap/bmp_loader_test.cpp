@@ -1,6 +1,7 @@
 // The BMP loader, through the registry, on files written by the test.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -267,6 +268,38 @@ TEST(BmpLoader, LoadsFromAFileWithTheFilePath) {
   test::WriteFileBytes(dir.Path() / "tiny.bmp", MakeBmp(b));
   InitBmpLoader();
   ExpectDecoded(b, PixmapFromUrl(Text((dir / "tiny.bmp").c_str())));
+}
+
+// A memory stream that cannot tell its length, so the loader cannot check declared sizes against it.
+class UnsizedStream : public TStream {
+ public:
+  explicit UnsizedStream(std::string bytes) : bytes_(std::move(bytes)) {}
+  int64_t Pos() override { return pos_; }
+  int64_t Seek(int64_t pos) override { return pos_ = std::clamp<int64_t>(pos, 0, Length()); }
+  int Read(void* buf, int count) override {
+    int n = static_cast<int>(std::min<int64_t>(count, Length() - pos_));
+    std::memcpy(buf, bytes_.data() + pos_, static_cast<size_t>(n));
+    pos_ += n;
+    return n;
+  }
+
+ private:
+  int64_t Length() const { return static_cast<int64_t>(bytes_.size()); }
+  std::string bytes_;
+  int64_t pos_ = 0;
+};
+
+TEST(BmpLoader, DataOffsetBeyondTwoGigabytesIsNotIgnored) {
+  InitBmpLoader();
+  BmpSpec b;
+  b.width = 1;
+  b.height = 1;
+  std::string bytes = MakeBmp(b);
+  ExpectDecoded(b, PixmapFromUrl(MakeRef<UnsizedStream>(bytes)));
+  // The pixel data is said to start 2 GiB in: there is none there, so nothing may be decoded.
+  uint32_t offset = 0x80000000u + 54;
+  for (int k = 0; k < 4; ++k) bytes[10 + k] = static_cast<char>(offset >> (8 * k));
+  EXPECT_FALSE(PixmapFromUrl(MakeRef<UnsizedStream>(bytes)));
 }
 
 // Every prefix of a valid file is declined cleanly.
