@@ -27,8 +27,9 @@ bool SyncFolders(const std::vector<Text>& folders);
 // Moves `from` over `to` in one step: `to` names either the old or the new file at every moment.
 bool ReplaceFile(const Text& from, const Text& to);
 // Makes `aside` a second name for the file `path` (a hard link), or a durable copy where the file
-// system has no links. `aside` must not exist.
-bool KeepAside(const Text& path, const Text& aside);
+// system has no links. The copy is written as `partial` and takes the name `aside` only when it is
+// complete, so `aside` never names less than the whole original. `aside` must not exist.
+bool KeepAside(const Text& path, const Text& aside, const Text& partial);
 // An empty file; fails when it exists.
 bool CreateEmptyFile(const Text& path);
 // True when the path is gone afterwards (also when it never existed). Never removes a folder.

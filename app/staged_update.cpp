@@ -53,6 +53,7 @@ void StagedUpdate::SetCommitProbe(CommitProbe probe) { commitProbe = probe; }
 
 Text StagedUpdate::StagingName(const Text& destination) { return BesideName(destination, ".zpatch-tmp"); }
 Text StagedUpdate::AsideName(const Text& destination) { return BesideName(destination, ".zpatch-bak"); }
+Text StagedUpdate::PartialAsideName(const Text& destination) { return BesideName(destination, ".zpatch-part"); }
 Text StagedUpdate::CreatedMarkerName(const Text& destination) { return BesideName(destination, ".zpatch-new"); }
 Text StagedUpdate::CommittedMarkerName(const Text& journalFolder) {
   return journalFolder + (journalFolder.EndsWith("/") ? "" : "/") + ".zpatch-committed";
@@ -70,7 +71,9 @@ void StagedUpdate::RecoverInterruptedRun() {
     RestoreOriginals();
   }
   for (const Text& d : destinations_) {
-    if (!fc::RemoveFile(StagingName(d))) Fail(StagingName(d), WithReason("Cannot remove a file of an earlier run"));
+    for (const Text& leftover : {StagingName(d), PartialAsideName(d)}) {
+      if (!fc::RemoveFile(leftover)) Fail(leftover, WithReason("Cannot remove a file of an earlier run"));
+    }
   }
 }
 
@@ -120,7 +123,7 @@ void StagedUpdate::Commit() {
   fc::ClearSystemError();
   for (const Text& d : destinations_) {
     if (kiln::QueryPathKind(d) == kiln::FILETYPE_FILE) {
-      if (!fc::KeepAside(d, AsideName(d))) Fail(d, WithReason("Cannot keep the old file until the update is complete"));
+      if (!fc::KeepAside(d, AsideName(d), PartialAsideName(d))) Fail(d, WithReason("Cannot keep the old file until the update is complete"));
     } else if (!fc::CreateEmptyFile(CreatedMarkerName(d))) {
       Fail(d, WithReason("Cannot record the new file until the update is complete"));
     }

@@ -55,6 +55,8 @@ class StagedUpdate {
   // Names beside a destination "dir/file": "dir/.file" + suffix.
   static Text StagingName(const Text& destination);
   static Text AsideName(const Text& destination);
+  // Where a copy aside is written before it takes the aside name.
+  static Text PartialAsideName(const Text& destination);
   static Text CreatedMarkerName(const Text& destination);
   static Text CommittedMarkerName(const Text& journalFolder);
 

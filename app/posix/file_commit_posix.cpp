@@ -106,10 +106,15 @@ bool ReplaceFile(const Text& from, const Text& to) {
   return true;
 }
 
-bool KeepAside(const Text& path, const Text& aside) {
+bool KeepAside(const Text& path, const Text& aside, const Text& partial) {
   if (::link(Native(path).c_str(), Native(aside).c_str()) == 0) return true;
   if (errno == EEXIST) return Fail();
-  return CopyBytes(path, aside) && CopyPermissions(path, aside);
+  if (!RemoveFile(partial)) return false;
+  if (CopyBytes(path, partial) && CopyPermissions(path, partial) && ReplaceFile(partial, aside)) return true;
+  const int reason = lastError;
+  RemoveFile(partial);
+  lastError = reason;
+  return false;
 }
 
 bool CreateEmptyFile(const Text& path) {

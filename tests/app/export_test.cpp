@@ -361,6 +361,60 @@ TEST_F(ExportTest, RunKilledWhileCommittingIsUndoneByTheNextRun) {
   EXPECT_FALSE(HasLeftovers(Snapshot(Root())));
 }
 
+// Where the file system has no hard links the original is copied aside; a run killed during that
+// copy leaves a partial copy that must never be taken for the original.
+TEST_F(ExportTest, PartialCopyAsideOfAKilledRunIsDiscarded) {
+  InstallOldFiles(Root());
+  const auto original = Snapshot(Root());
+  WriteFileBytes(Root() / ".PatchLog1.txt.zpatch-part", "old con");
+  SetStagingProbe([](int) { return false; });
+  EXPECT_EQ(ExportPayload(), -1);
+  SetStagingProbe(nullptr);
+  EXPECT_EQ(Snapshot(Root()), original);
+}
+
+// A copy aside takes the aside name only when it is whole: after a failure half-way a rollback would
+// put a partial original over the real one. Root may link any file, so the copy is forced as an
+// unprivileged user, who may not link a file of root's that they cannot write.
+TEST(FileCommit, CopyAsideIsWholeOrAbsent) {
+  const passwd* nobody = getpwnam("nobody");
+  if (getuid() != 0 || nobody == nullptr) GTEST_SKIP() << "needs root to switch to an unprivileged user";
+  if (ReadFileBytes("/proc/sys/fs/protected_hardlinks").rfind("1", 0) != 0) {
+    GTEST_SKIP() << "links to other users' files are not restricted here";
+  }
+  const std::string original(20000, 'o');
+  struct Case {
+    rlim_t fileSizeLimit;
+    std::map<std::string, std::string> after;
+  };
+  const std::vector<Case> cases = {
+      {RLIM_INFINITY, {{"Zunto.exe", original}, {".Zunto.exe.zpatch-bak", original}}},
+      {8192, {{"Zunto.exe", original}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.fileSizeLimit);
+    kiln::test::TempDir dir;
+    fs::permissions(dir.Path(), fs::perms(0777));
+    const fs::path path = dir.Path() / "Zunto.exe";
+    WriteFileBytes(path, original);
+    fs::permissions(path, fs::perms(0644));
+    const uid_t uid = nobody->pw_uid;
+    const gid_t gid = nobody->pw_gid;
+    const int status = RunInChild([&] {
+      if (setgid(gid) != 0 || setuid(uid) != 0) return 3;
+      filecommit::ReportFileSizeLimitAsError();
+      rlimit limit{c.fileSizeLimit, c.fileSizeLimit};
+      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) return 4;
+      const kiln::Text file = kiln::Text::FromUtf8(path.string());
+      const bool kept = filecommit::KeepAside(file, StagedUpdate::AsideName(file), StagedUpdate::PartialAsideName(file));
+      return kept == (c.fileSizeLimit == RLIM_INFINITY) ? 0 : 1;
+    });
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_TRUE(Snapshot(dir.Path()) == c.after);
+  }
+}
+
 TEST_F(ExportTest, RunKilledAfterCommittingIsFinishedByTheNextRun) {
   ASSERT_EQ(ExportPayload(), 0);
   // What a run killed while dropping its kept originals leaves behind.
