@@ -6,6 +6,7 @@
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
+#include <chrono>
 #include <functional>
 #include <string>
 #include <thread>
@@ -145,6 +146,38 @@ TEST_F(MessageBox, MouseAndCloseAnswers) {
     EXPECT_EQ(result, index == 0 ? 1 : index == 1 ? 0 : -1);
   }
   EXPECT_EQ(Answer([] { return AskConfirm("Close me", 0); }, [](User& user, Window box) { user.Close(box); }), 0);
+}
+
+TEST_F(MessageBox, LongTextsFitTheScreenAndShowPromptly) {
+  std::u16string manyLines;
+  for (int i = 0; i < 3000; ++i) manyLines += u"line\n";
+  const Text texts[] = {Text(manyLines), Text(std::u16string(40000, u'x')),
+                        Text(std::u16string(40000, u' ') + u"end")};
+  for (const Text& text : texts) {
+    unsigned int width = 0;
+    unsigned int height = 0;
+    int screenWidth = 0;
+    int screenHeight = 0;
+    auto start = std::chrono::steady_clock::now();
+    int result = Answer([&] { return AskConfirm(text, 0); },
+                        [&](User& user, Window box) {
+                          Display* display = XOpenDisplay(nullptr);
+                          Window root = None;
+                          int x = 0;
+                          int y = 0;
+                          unsigned int border = 0;
+                          unsigned int depth = 0;
+                          XGetGeometry(display, box, &root, &x, &y, &width, &height, &border, &depth);
+                          screenWidth = DisplayWidth(display, DefaultScreen(display));
+                          screenHeight = DisplayHeight(display, DefaultScreen(display));
+                          XCloseDisplay(display);
+                          user.Tap(XK_Escape);
+                        });
+    EXPECT_EQ(result, 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    EXPECT_LE(static_cast<int>(width), screenWidth);
+    EXPECT_LE(static_cast<int>(height), screenHeight);
+  }
 }
 
 TEST_F(MessageBox, FaultReportBoxUsesItsOwnConnection) {

@@ -137,22 +137,37 @@ std::vector<Text> SplitLines(const Text& text) {
   return lines;
 }
 
-// Breaks lines wider than `maxWidth` at spaces (or anywhere, for a single long word).
+// Breaks lines wider than `maxWidth` at spaces (or anywhere, for a single long word). Core fonts
+// have no kerning, so a line's width is the sum of its characters' widths: one pass per line.
 std::vector<Text> WrapLines(const std::vector<Text>& lines, const BoxFont& font, int maxWidth) {
   std::vector<Text> wrapped;
   for (const Text& line : lines) {
-    Text rest = line;
-    while (font.Width(rest) > maxWidth && rest.Length() > 1) {
-      int cut = rest.Length() - 1;
-      while (cut > 1 && font.Width(rest.Left(cut)) > maxWidth) --cut;
-      int space = rest.Left(cut).FindLast(" ");
-      if (space > 0) cut = space;
-      wrapped.push_back(rest.Left(cut));
-      rest = rest.From(rest[cut] == u' ' ? cut + 1 : cut);
+    int start = 0;
+    int width = 0;
+    int lastSpace = -1;
+    for (int i = 0; i < line.Length(); ++i) {
+      int unitWidth = font.Width(line.Slice(i, i + 1));
+      if (width + unitWidth > maxWidth && i > start) {
+        int cut = lastSpace > start ? lastSpace : i;
+        wrapped.push_back(line.Slice(start, cut));
+        start = cut < i ? cut + 1 : cut;
+        lastSpace = -1;
+        width = font.Width(line.Slice(start, i));
+      }
+      if (line[i] == u' ') lastSpace = i;
+      width += unitWidth;
     }
-    wrapped.push_back(rest);
+    wrapped.push_back(line.From(start));
   }
   return wrapped;
+}
+
+// Keeps as many lines as fit in `maxHeight`; the last kept line then says that text was cut.
+void LimitLines(std::vector<Text>& lines, const BoxFont& font, int maxHeight) {
+  size_t fit = static_cast<size_t>(std::max(1, maxHeight / font.LineHeight()));
+  if (lines.size() <= fit) return;
+  lines.resize(fit);
+  lines.back() = Text("...");
 }
 
 // Ignores errors of a focus restore that may name a window destroyed meanwhile.
@@ -249,7 +264,13 @@ int ShowMessageBoxOn(Display* display, const Text& caption, const Text& text, co
   if (!font.Loaded()) return WriteToStandardError(caption, text, cancelButton);
 
   int count = static_cast<int>(buttons.size());
-  std::vector<Text> lines = WrapLines(SplitLines(text), font, kMaxTextWidth);
+  int screen = DefaultScreen(display);
+  // Room for the margins, the icon, the button row and a window manager's frame.
+  constexpr int kFrameAllowance = 64;
+  int maxTextWidth = std::min(kMaxTextWidth, DisplayWidth(display, screen) - 3 * kMargin - kIconSize - kFrameAllowance);
+  std::vector<Text> lines = WrapLines(SplitLines(text), font, std::max(maxTextWidth, kIconSize));
+  LimitLines(lines, font,
+             DisplayHeight(display, screen) - 3 * kMargin - kButtonHeight - kButtonBottomMargin - kFrameAllowance);
   Layout layout;
   int textWidth = 0;
   for (const Text& line : lines) textWidth = std::max(textWidth, font.Width(line));
@@ -265,7 +286,6 @@ int ShowMessageBoxOn(Display* display, const Text& caption, const Text& text, co
   Window previousFocus = None;
   int revert = 0;
   XGetInputFocus(display, &previousFocus, &revert);
-  int screen = DefaultScreen(display);
   int x = (DisplayWidth(display, screen) - layout.width) / 2;
   int y = (DisplayHeight(display, screen) - layout.height) / 3;
   XSetWindowAttributes attributes{};
