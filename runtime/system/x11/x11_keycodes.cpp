@@ -43,9 +43,10 @@ constexpr KeyMapping kKeyTable[] = {
     {XF86XK_HomePage, 0xAC}, {XF86XK_AudioMute, 0xAD}, {XF86XK_AudioLowerVolume, 0xAE},
     {XF86XK_AudioRaiseVolume, 0xAF}, {XF86XK_AudioNext, 0xB0}, {XF86XK_AudioPrev, 0xB1},
     {XF86XK_AudioStop, 0xB2}, {XF86XK_AudioPlay, 0xB3}, {XF86XK_Mail, 0xB4},
-    // Punctuation keys of the US layout (the OEM codes).
+    // Punctuation keys of the US layout (the OEM codes); "<" unshifted is the extra key of
+    // 102-key keyboards.
     {XK_semicolon, 0xBA},    {XK_colon, 0xBA},        {XK_equal, 0xBB},
-    {XK_plus, 0xBB},         {XK_comma, 0xBC},        {XK_less, 0xBC},
+    {XK_plus, 0xBB},         {XK_comma, 0xBC},        {XK_less, 0xE2},
     {XK_minus, 0xBD},        {XK_underscore, 0xBD},   {XK_period, 0xBE},
     {XK_greater, 0xBE},      {XK_slash, 0xBF},        {XK_question, 0xBF},
     {XK_grave, 0xC0},        {XK_asciitilde, 0xC0},   {XK_dead_grave, 0xC0},
