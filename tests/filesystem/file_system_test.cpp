@@ -260,6 +260,11 @@ TEST_F(FileSystem, CopyFileCopiesBytesAndRefusesToCopyOntoItself) {
   EXPECT_EQ(CopyFile(At("src"), At("link")), 0);
   EXPECT_EQ(ReadFileBytes(temp.Path() / "src"), big);
 
+  // A folder as the source must leave the destination as it was.
+  fs::create_directory(temp.Path() / "dir");
+  EXPECT_EQ(CopyFile(At("dir"), At("dst")), 0);
+  EXPECT_EQ(ReadFileBytes(temp.Path() / "dst"), big);
+
   EXPECT_EQ(CopyFile(At("missing"), At("dst2")), 0);
   EXPECT_FALSE(fs::exists(temp.Path() / "dst2"));
   EXPECT_EQ(CopyFile(At("src"), At("nodir/dst")), 0);

@@ -261,6 +261,9 @@ TEST_F(StreamTest, FileStreamModesSizesAndSeeks) {
   EXPECT_TRUE(std::filesystem::exists(dir.Path() / "sub" / "g.bin"));
   EXPECT_FALSE(WritableStreamFromUrl(Text((dir / "missing/x.bin").c_str())));
   EXPECT_FALSE(ReadableStreamFromUrl(Text((dir / "nothing.bin").c_str())));
+  // A folder is not a file, although the platform would open it for reading.
+  EXPECT_FALSE(ReadableStreamFromUrl(Text((dir / "sub").c_str())));
+  EXPECT_FALSE(StreamFromUrl(Text((dir / "sub").c_str()), 1, 1));
 }
 
 TEST_F(StreamTest, FileNamesReachThePlatformAsUtf8) {
