@@ -10,9 +10,8 @@
 #include <cstring>
 #include <vector>
 
-#include "runtime/pixmap/pixmap_loader.h"
+#include "runtime/pixmap/loader_support.h"
 #include "runtime/pixmap/pixmap_loaders.h"
-#include "runtime/pixmap/pixmap_module.h"
 
 namespace kiln {
 
@@ -160,12 +159,6 @@ Ref<TPixmap> TPixmapLoaderBMP::LoadPixmap(const Ref<TStream>& stream) {
 
 }  // namespace
 
-void InitBmpLoader() {
-  static bool done = false;
-  if (done) return;
-  done = true;
-  InitPixmapModule();
-  TPixmapLoader::Register(MakeRef<TPixmapLoaderBMP>());
-}
+void InitBmpLoader() { RegisterLoaderOnce<TPixmapLoaderBMP>(); }
 
 }  // namespace kiln

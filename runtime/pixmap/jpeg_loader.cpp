@@ -1,10 +1,11 @@
-// The JPEG picture loader: libjpeg decodes from a runtime stream straight into a pixmap.
+// JPEG pictures through libjpeg: the loader decodes from a runtime stream straight into a pixmap,
+// and SavePixmapAsJpeg encodes a pixmap into one. The only file that talks to libjpeg.
 //
 // libjpeg reports fatal errors through the error manager, which must not return. Ours jumps back to
-// the setjmp in DecodeHeader or DecodeRows; everything between that setjmp and the jump is libjpeg
-// or the source manager, and none of those frames holds an object with a destructor. An exception
-// thrown by the stream is caught in the source manager, parked in the decode state, turned into a
-// libjpeg fatal error, and thrown again once libjpeg's structures are released.
+// the setjmp in DecodeHeader, DecodeRows or EncodeRows; everything between that setjmp and the jump
+// is libjpeg or our source and destination managers, and none of those frames holds an object with a
+// destructor. An exception thrown by the stream is caught in the manager, parked in the error state,
+// turned into a libjpeg fatal error, and thrown again once libjpeg's structures are released.
 #include <csetjmp>
 #include <cstddef>
 #include <cstdint>
@@ -17,9 +18,8 @@
 #include <jerror.h>
 // clang-format on
 
-#include "runtime/pixmap/pixmap_loader.h"
+#include "runtime/pixmap/loader_support.h"
 #include "runtime/pixmap/pixmap_loaders.h"
-#include "runtime/pixmap/pixmap_module.h"
 #include "runtime/stream/stream_closer.h"
 #include "runtime/stream/stream_factory.h"
 
@@ -28,6 +28,7 @@ namespace kiln {
 namespace {
 
 constexpr int kInputBufferSize = 4096;
+constexpr int kOutputBufferSize = 4096;
 // Pictures whose decoded rows need more bytes than this are refused before any pixel memory is taken.
 constexpr int64_t kMaxDecodedBytes = int64_t{256} << 20;
 // Ceiling for libjpeg's own working memory (progressive pictures keep all coefficients).
@@ -35,6 +36,38 @@ constexpr long kMaxLibjpegMemory = 768L << 20;
 // Progressive pictures with more scans than this are refused: each scan walks every coefficient, so
 // a small crafted file could otherwise keep the decoder busy for minutes.
 constexpr int kMaxScans = 1000;
+
+// The silent error manager of one decode or encode: fatal errors jump back to `jump`, warnings and
+// messages are dropped. The coder's client_data points here.
+struct JpegErrors {
+  jpeg_error_mgr mgr{};
+  std::jmp_buf jump{};
+  // A stream exception met inside libjpeg, thrown on after its structures are released.
+  std::exception_ptr pending;
+};
+
+JpegErrors& Errors(j_common_ptr cinfo) { return *static_cast<JpegErrors*>(cinfo->client_data); }
+
+[[noreturn]] void ErrorExit(j_common_ptr cinfo) { std::longjmp(Errors(cinfo).jump, 1); }
+void EmitMessage(j_common_ptr, int) {}
+void OutputMessage(j_common_ptr) {}
+void ResetErrorManager(j_common_ptr cinfo) {
+  cinfo->err->num_warnings = 0;
+  cinfo->err->msg_code = 0;
+}
+
+// Points the coder at `errors`; runs before jpeg_create_*, which keeps both fields.
+template <class Coder>
+void InstallSilentErrors(Coder& cinfo, JpegErrors& errors) {
+  cinfo.err = jpeg_std_error(&errors.mgr);
+  errors.mgr.error_exit = ErrorExit;
+  errors.mgr.emit_message = EmitMessage;
+  errors.mgr.output_message = OutputMessage;
+  errors.mgr.reset_error_mgr = ResetErrorManager;
+  cinfo.client_data = &errors;
+}
+
+// ---- Decoding
 
 // Fills the buffer from the stream: the count actually read, 0 at the end.
 using JpegReadFn = int (*)(void* buffer, int size, TStream& stream);
@@ -53,13 +86,11 @@ struct JpegSource {
 // Everything one decode needs, owned by one object so that every exit releases libjpeg's structures.
 struct JpegDecode {
   jpeg_decompress_struct cinfo{};
-  jpeg_error_mgr err{};
+  JpegErrors errors;
   jpeg_progress_mgr progress{};
   JpegSource source{};
-  std::jmp_buf jump{};
   TStream* stream = nullptr;
   JpegReadFn read = nullptr;
-  std::exception_ptr pending;
   bool created = false;
 
   ~JpegDecode() {
@@ -67,29 +98,9 @@ struct JpegDecode {
   }
 };
 
-JpegDecode& Owner(j_common_ptr cinfo) { return *static_cast<JpegDecode*>(cinfo->client_data); }
-
-[[noreturn]] void ErrorExit(j_common_ptr cinfo) { std::longjmp(Owner(cinfo).jump, 1); }
-void EmitMessage(j_common_ptr, int) {}
-void OutputMessage(j_common_ptr) {}
-void ResetErrorManager(j_common_ptr cinfo) {
-  cinfo->err->num_warnings = 0;
-  cinfo->err->msg_code = 0;
-}
-
 void ProgressMonitor(j_common_ptr cinfo) {
   auto dinfo = reinterpret_cast<j_decompress_ptr>(cinfo);
   if (dinfo->input_scan_number > kMaxScans) ERREXIT(cinfo, JERR_NOT_COMPILED);
-}
-
-// The stream read, with any exception parked for the caller: -1 when one was.
-int ReadIntoBuffer(JpegDecode& d) noexcept {
-  try {
-    return d.read(d.source.buffer, kInputBufferSize, *d.stream);
-  } catch (...) {
-    d.pending = std::current_exception();
-    return -1;
-  }
 }
 
 void InitSource(j_decompress_ptr cinfo) {
@@ -98,8 +109,10 @@ void InitSource(j_decompress_ptr cinfo) {
 
 boolean FillInputBuffer(j_decompress_ptr cinfo) {
   auto* src = reinterpret_cast<JpegSource*>(cinfo->src);
-  int n = ReadIntoBuffer(*src->owner);
-  if (n < 0) ERREXIT(cinfo, JERR_FILE_READ);
+  JpegDecode& d = *src->owner;
+  int n = -1;
+  if (!KeepException(d.errors.pending, [&] { n = d.read(src->buffer, kInputBufferSize, *d.stream); }) || n < 0)
+    ERREXIT(cinfo, JERR_FILE_READ);
   if (n == 0) {
     if (src->startOfFile) ERREXIT(cinfo, JERR_INPUT_EMPTY);
     // A cut-off file decodes as far as it goes: pretend the image ends here.
@@ -133,7 +146,7 @@ enum class Header { kOk, kFailed, kUnsupported };
 // Creates the decompressor and reads up to the picture size. No C++ object with a destructor lives
 // between the setjmp and any jump back to it.
 Header DecodeHeader(JpegDecode* d) {
-  if (setjmp(d->jump) != 0) return Header::kFailed;
+  if (setjmp(d->errors.jump) != 0) return Header::kFailed;
   jpeg_create_decompress(&d->cinfo);
   d->created = true;
   d->cinfo.mem->max_memory_to_use = kMaxLibjpegMemory;
@@ -158,7 +171,7 @@ Header DecodeHeader(JpegDecode* d) {
 
 // Decodes every scanline into the pixmap's rows.
 bool DecodeRows(JpegDecode* d, TPixmap* pixmap) {
-  if (setjmp(d->jump) != 0) return false;
+  if (setjmp(d->errors.jump) != 0) return false;
   jpeg_start_decompress(&d->cinfo);
   while (d->cinfo.output_scanline < d->cinfo.output_height) {
     JSAMPROW row = pixmap->PixelPtr(0, static_cast<int>(d->cinfo.output_scanline));
@@ -175,22 +188,17 @@ Ref<TPixmap> DecodeJpegStream(TStream& stream, JpegReadFn read) {
   auto d = std::make_unique<JpegDecode>();
   d->stream = &stream;
   d->read = read;
-  d->cinfo.err = jpeg_std_error(&d->err);
-  d->err.error_exit = ErrorExit;
-  d->err.emit_message = EmitMessage;
-  d->err.output_message = OutputMessage;
-  d->err.reset_error_mgr = ResetErrorManager;
+  InstallSilentErrors(d->cinfo, d->errors);
   d->progress.progress_monitor = ProgressMonitor;
-  d->cinfo.client_data = d.get();
 
   Header header = DecodeHeader(d.get());
-  if (d->pending) std::rethrow_exception(d->pending);
+  if (d->errors.pending) std::rethrow_exception(d->errors.pending);
   if (header != Header::kOk) return nullptr;
   int format = d->cinfo.output_components == 1 ? FormatGrey8 : FormatRGB888;
   Ref<TPixmap> pixmap = AllocatePixmap(static_cast<int>(d->cinfo.output_width),
                                        static_cast<int>(d->cinfo.output_height), format, 4);
   bool decoded = DecodeRows(d.get(), pixmap.Get());
-  if (d->pending) std::rethrow_exception(d->pending);
+  if (d->errors.pending) std::rethrow_exception(d->errors.pending);
   if (!decoded) return nullptr;
   return pixmap;
 }
@@ -199,6 +207,101 @@ class TPixmapLoaderJPG : public TPixmapLoader {
  public:
   Ref<TPixmap> LoadPixmap(const Ref<TStream>& stream) override { return PixmapFromJpeg(stream); }
 };
+
+// ---- Encoding
+
+// Writes the bytes: the count actually stored.
+using JpegWriteFn = int (*)(const void* buffer, int size, TStream& stream);
+
+int JpegWriteCallback(const void* buffer, int size, TStream& stream) { return stream.Write(buffer, size); }
+
+struct JpegEncode;
+
+struct JpegDestination {
+  jpeg_destination_mgr pub;
+  JpegEncode* owner;
+  JOCTET buffer[kOutputBufferSize];
+};
+
+struct JpegEncode {
+  jpeg_compress_struct cinfo{};
+  JpegErrors errors;
+  JpegDestination destination{};
+  TStream* stream = nullptr;
+  JpegWriteFn write = nullptr;
+  bool created = false;
+
+  ~JpegEncode() {
+    if (created) jpeg_destroy_compress(&cinfo);
+  }
+};
+
+// Writes the first `count` bytes of the buffer; a short write or a stream exception is fatal.
+void WriteOut(j_compress_ptr cinfo, int count) {
+  auto* dest = reinterpret_cast<JpegDestination*>(cinfo->dest);
+  JpegEncode& e = *dest->owner;
+  int written = -1;
+  if (!KeepException(e.errors.pending, [&] { written = e.write(dest->buffer, count, *e.stream); }) ||
+      written != count)
+    ERREXIT(cinfo, JERR_FILE_WRITE);
+}
+
+void InitDestination(j_compress_ptr cinfo) {
+  cinfo->dest->next_output_byte = reinterpret_cast<JpegDestination*>(cinfo->dest)->buffer;
+  cinfo->dest->free_in_buffer = kOutputBufferSize;
+}
+
+boolean EmptyOutputBuffer(j_compress_ptr cinfo) {
+  WriteOut(cinfo, kOutputBufferSize);
+  InitDestination(cinfo);
+  return TRUE;
+}
+
+void TermDestination(j_compress_ptr cinfo) {
+  int count = kOutputBufferSize - static_cast<int>(cinfo->dest->free_in_buffer);
+  if (count > 0) WriteOut(cinfo, count);
+}
+
+// Compresses the rows; false on a libjpeg error. No C++ object with a destructor lives between the
+// setjmp and any jump back to it.
+bool EncodeRows(JpegEncode* e, int width, int height, int pitch, const uint8_t* pixels, int quality) {
+  if (setjmp(e->errors.jump) != 0) return false;
+  jpeg_create_compress(&e->cinfo);
+  e->created = true;
+  e->destination.owner = e;
+  e->destination.pub.init_destination = InitDestination;
+  e->destination.pub.empty_output_buffer = EmptyOutputBuffer;
+  e->destination.pub.term_destination = TermDestination;
+  e->cinfo.dest = &e->destination.pub;
+  e->cinfo.image_width = static_cast<JDIMENSION>(width);
+  e->cinfo.image_height = static_cast<JDIMENSION>(height);
+  e->cinfo.input_components = 3;
+  e->cinfo.in_color_space = JCS_RGB;
+  jpeg_set_defaults(&e->cinfo);
+  jpeg_set_quality(&e->cinfo, quality, TRUE);
+  jpeg_start_compress(&e->cinfo, TRUE);
+  const uint8_t* row = pixels;
+  while (e->cinfo.next_scanline < e->cinfo.image_height) {
+    JSAMPROW rowPointer = const_cast<JSAMPROW>(row);
+    jpeg_write_scanlines(&e->cinfo, &rowPointer, 1);
+    row += pitch;
+  }
+  jpeg_finish_compress(&e->cinfo);
+  return true;
+}
+
+// 0 on success, 1 on a coder error (including a short write); a stream's own exception is thrown on
+// after the compressor is released.
+int EncodeJpegStream(TStream& stream, JpegWriteFn write, int width, int height, int pitch,
+                     const uint8_t* pixels, int quality) {
+  auto e = std::make_unique<JpegEncode>();
+  e->stream = &stream;
+  e->write = write;
+  InstallSilentErrors(e->cinfo, e->errors);
+  bool encoded = EncodeRows(e.get(), width, height, pitch, pixels, quality);
+  if (e->errors.pending) std::rethrow_exception(e->errors.pending);
+  return encoded ? 0 : 1;
+}
 
 }  // namespace
 
@@ -209,12 +312,15 @@ Ref<TPixmap> PixmapFromJpeg(const Url& source) {
   return DecodeJpegStream(*stream, JpegReadCallback);
 }
 
-void InitJpegLoader() {
-  static bool done = false;
-  if (done) return;
-  done = true;
-  InitPixmapModule();
-  TPixmapLoader::Register(MakeRef<TPixmapLoaderJPG>());
+int SavePixmapAsJpeg(const Ref<TPixmap>& pixmap, const Url& url, int quality) {
+  if (!pixmap) RaiseNullObject();
+  return SaveToUrl(url, [&](TStream& stream) {
+    Ref<TPixmap> rgb = pixmap->Convert(FormatRGB888);
+    return EncodeJpegStream(stream, JpegWriteCallback, rgb->width, rgb->height, rgb->pitch, rgb->PixelPtr(0, 0),
+                            quality) == 0;
+  });
 }
+
+void InitJpegLoader() { RegisterLoaderOnce<TPixmapLoaderJPG>(); }
 
 }  // namespace kiln

@@ -1,6 +1,7 @@
 // The loader registry and PixmapFromUrl.
 #include "runtime/pixmap/pixmap_loader.h"
 
+#include "runtime/stream/stream_closer.h"
 #include "runtime/stream/stream_factory.h"
 
 namespace kiln {
@@ -11,23 +12,6 @@ Ref<TPixmapLoader>& LoaderHead() {
   static Ref<TPixmapLoader> head;
   return head;
 }
-
-// Closes the stream however the walk ends, so a loader's exception does not leak an open file.
-class StreamCloser {
- public:
-  explicit StreamCloser(Ref<TStream> stream) : stream_(std::move(stream)) {}
-  ~StreamCloser() {
-    try {
-      stream_->Close();
-    } catch (...) {
-    }
-  }
-  StreamCloser(const StreamCloser&) = delete;
-  StreamCloser& operator=(const StreamCloser&) = delete;
-
- private:
-  Ref<TStream> stream_;
-};
 
 }  // namespace
 

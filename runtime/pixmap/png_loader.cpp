@@ -1,10 +1,15 @@
-// The PNG picture loader: libpng decodes from a runtime stream into a grey, RGB or RGBA pixmap.
+// PNG pictures through libpng: the loader decodes from a runtime stream into a grey, RGB or RGBA
+// pixmap, and SavePixmapAsPng encodes a pixmap into one. The only file that talks to libpng.
 //
-// libpng's error callback must not return. Ours jumps back to the setjmp in ReadHeader or ReadRows;
-// the frames in between belong to libpng and to the read callback, none holding an object with a
-// destructor. Once back, the failure becomes the thrown text "PNG ERROR", which PixmapFromPng turns
-// into the empty pointer. An exception from the stream (a short read) is parked in the decode state,
-// reported to libpng as an error, and thrown on after libpng's structures are released.
+// libpng's error callback must not return. Ours jumps back to the setjmp in ReadHeader, ReadRows or
+// WriteImage; the frames in between belong to libpng and to our I/O callbacks, none holding an object
+// with a destructor. Once back, a failed decode becomes the thrown text "PNG ERROR", which
+// PixmapFromPng turns into the empty pointer, and a failed encode makes SavePixmapAsPng return 0. An
+// exception from the stream (a short read or a failed write) is parked in the coder state, reported to
+// libpng as an error, and thrown on after libpng's structures are released.
+//
+// libpng 1.6 refuses to create its structures for a caller built against 1.2, so the version passed
+// is the one of the headers this file is compiled with, which is the library it links.
 #include <png.h>
 
 #include <algorithm>
@@ -14,9 +19,8 @@
 #include <memory>
 #include <vector>
 
-#include "runtime/pixmap/pixmap_loader.h"
+#include "runtime/pixmap/loader_support.h"
 #include "runtime/pixmap/pixmap_loaders.h"
-#include "runtime/pixmap/pixmap_module.h"
 #include "runtime/stream/stream_closer.h"
 #include "runtime/stream/stream_factory.h"
 
@@ -39,15 +43,45 @@ const Text& PngErrorText() {
   return text;
 }
 
-// One decode: libpng's structures, the jump target and the stream, released together.
-struct PngRead {
-  png_structp png = nullptr;
-  png_infop info = nullptr;
+// What the error and I/O callbacks reach through libpng's error and I/O pointers: the jump target,
+// the stream, and a stream exception parked until libpng's structures are released.
+struct PngCoder {
   std::jmp_buf jump{};
   TStream* stream = nullptr;
+  std::exception_ptr pending;
+};
+
+PngCoder& Coder(png_structp png) { return *static_cast<PngCoder*>(png_get_io_ptr(png)); }
+
+[[noreturn]] void PngErrorCallback(png_structp png, png_const_charp) {
+  std::longjmp(static_cast<PngCoder*>(png_get_error_ptr(png))->jump, 1);
+}
+
+void PngWarningCallback(png_structp, png_const_charp) {}
+
+// Moves `length` bytes through `transfer` (a stream's int-counted ReadBytes or WriteBytes) in pieces
+// an int can count; a libpng error when the stream raised.
+template <class Transfer>
+void TransferAll(png_structp png, png_bytep data, size_t length, Transfer transfer) {
+  bool done = KeepException(Coder(png).pending, [&] {
+    while (length > 0) {
+      int n = static_cast<int>(std::min<size_t>(length, 1u << 30));
+      transfer(*Coder(png).stream, data, n);
+      data += n;
+      length -= static_cast<size_t>(n);
+    }
+  });
+  if (!done) png_error(png, "stream");
+}
+
+// ---- Decoding
+
+// One decode: libpng's structures, the jump target and the stream, released together.
+struct PngRead : PngCoder {
+  png_structp png = nullptr;
+  png_infop info = nullptr;
   // Bytes left in the stream after the signature; -1 when the stream cannot tell.
   int64_t available = -1;
-  std::exception_ptr pending;
   png_uint_32 width = 0;
   png_uint_32 height = 0;
   int bitDepth = 0;
@@ -59,30 +93,8 @@ struct PngRead {
   }
 };
 
-[[noreturn]] void PngErrorCallback(png_structp png, png_const_charp) {
-  std::longjmp(static_cast<PngRead*>(png_get_error_ptr(png))->jump, 1);
-}
-
-void PngWarningCallback(png_structp, png_const_charp) {}
-
-// Reads exactly `length` bytes; false with the stream's exception parked when it could not.
-bool ReadExactly(PngRead& r, png_bytep data, size_t length) noexcept {
-  try {
-    while (length > 0) {
-      int n = static_cast<int>(std::min<size_t>(length, 1u << 30));
-      r.stream->ReadBytes(data, n);
-      data += n;
-      length -= static_cast<size_t>(n);
-    }
-    return true;
-  } catch (...) {
-    r.pending = std::current_exception();
-    return false;
-  }
-}
-
 void PngReadCallback(png_structp png, png_bytep data, size_t length) {
-  if (!ReadExactly(*static_cast<PngRead*>(png_get_io_ptr(png)), data, length)) png_error(png, "read");
+  TransferAll(png, data, length, [](TStream& s, png_bytep p, int n) { s.ReadBytes(p, n); });
 }
 
 enum class Header { kOk, kFailed, kUnsupported };
@@ -92,12 +104,13 @@ enum class Header { kOk, kFailed, kUnsupported };
 // destructor lives between the setjmp and any jump back to it.
 Header ReadHeader(PngRead* r) {
   if (setjmp(r->jump) != 0) return Header::kFailed;
-  r->png = png_create_read_struct(PNG_LIBPNG_VER_STRING, r, PngErrorCallback, PngWarningCallback);
+  r->png = png_create_read_struct(PNG_LIBPNG_VER_STRING, static_cast<PngCoder*>(r), PngErrorCallback,
+                                  PngWarningCallback);
   if (r->png == nullptr) return Header::kUnsupported;
   r->info = png_create_info_struct(r->png);
   if (r->info == nullptr) return Header::kUnsupported;
   png_set_sig_bytes(r->png, kSignatureSize);
-  png_set_read_fn(r->png, r, PngReadCallback);
+  png_set_read_fn(r->png, static_cast<PngCoder*>(r), PngReadCallback);
   png_set_chunk_malloc_max(r->png, kMaxChunkBytes);
   png_read_info(r->png, r->info);
 
@@ -181,21 +194,83 @@ Ref<TPixmap> DecodePngStream(TStream& stream) {
   return pixmap;
 }
 
-// Reads up to `count` bytes, stopping early only at the end of the stream.
-int ReadUpTo(TStream& stream, uint8_t* buffer, int count) {
-  int got = 0;
-  while (got < count) {
-    int n = stream.Read(buffer + got, count - got);
-    if (n <= 0) break;
-    got += n;
-  }
-  return got;
-}
-
 class TPixmapLoaderPNG : public TPixmapLoader {
  public:
   Ref<TPixmap> LoadPixmap(const Ref<TStream>& stream) override { return PixmapFromPng(stream); }
 };
+
+
+// ---- Encoding
+
+// One encode: libpng's write structures, released together.
+struct PngWrite : PngCoder {
+  png_structp png = nullptr;
+  png_infop info = nullptr;
+
+  ~PngWrite() {
+    if (png != nullptr) png_destroy_write_struct(&png, info != nullptr ? &info : nullptr);
+  }
+};
+
+void PngWriteCallback(png_structp png, png_bytep data, size_t length) {
+  TransferAll(png, data, length, [](TStream& s, png_bytep p, int n) { s.WriteBytes(p, n); });
+}
+
+void PngFlushCallback(png_structp png) {
+  if (!KeepException(Coder(png).pending, [&] { Coder(png).stream->Flush(); })) png_error(png, "flush");
+}
+
+struct PngImage {
+  int width;
+  int height;
+  int colourType;
+  int transforms;
+  int level;
+  png_bytepp rows;
+};
+
+// Writes the whole picture; false on any libpng error. No C++ object with a destructor lives between
+// the setjmp and any jump back to it.
+bool WriteImage(PngWrite* w, const PngImage* image) {
+  if (setjmp(w->jump) != 0) return false;
+  w->png = png_create_write_struct(PNG_LIBPNG_VER_STRING, static_cast<PngCoder*>(w), PngErrorCallback,
+                                   PngWarningCallback);
+  if (w->png == nullptr) return false;
+  w->info = png_create_info_struct(w->png);
+  if (w->info == nullptr) return false;
+  png_set_write_fn(w->png, static_cast<PngCoder*>(w), PngWriteCallback, PngFlushCallback);
+  png_set_compression_level(w->png, image->level);
+  png_set_IHDR(w->png, w->info, static_cast<png_uint_32>(image->width), static_cast<png_uint_32>(image->height),
+               8, image->colourType, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  png_set_rows(w->png, w->info, image->rows);
+  png_write_png(w->png, w->info, image->transforms, nullptr);
+  return true;
+}
+
+// True when the picture was written; false when libpng failed. A stream's own exception is thrown on
+// after libpng's structures are released.
+bool EncodePngStream(TStream& stream, const Ref<TPixmap>& pixmap, int level) {
+  Ref<TPixmap> source = pixmap;
+  PngImage image{pixmap->width, pixmap->height, PNG_COLOR_TYPE_RGB_ALPHA, PNG_TRANSFORM_IDENTITY, level,
+                 nullptr};
+  switch (pixmap->format) {
+    case FormatGrey8: image.colourType = PNG_COLOR_TYPE_GRAY; break;
+    case FormatBGR888: image.colourType = PNG_COLOR_TYPE_RGB; image.transforms = PNG_TRANSFORM_BGR; break;
+    case FormatRGB888: image.colourType = PNG_COLOR_TYPE_RGB; break;
+    case FormatBGRA8888: image.transforms = PNG_TRANSFORM_BGR; break;
+    case FormatRGBA8888: break;
+    default: source = pixmap->Convert(FormatRGBA8888); break;
+  }
+  std::vector<png_bytep> rows(static_cast<size_t>(std::max(source->height, 0)));
+  for (int y = 0; y < source->height; ++y) rows[static_cast<size_t>(y)] = source->PixelPtr(0, y);
+  image.rows = rows.data();
+
+  auto w = std::make_unique<PngWrite>();
+  w->stream = &stream;
+  bool written = WriteImage(w.get(), &image);
+  if (w->pending) std::rethrow_exception(w->pending);
+  return written;
+}
 
 }  // namespace
 
@@ -216,12 +291,12 @@ Ref<TPixmap> PixmapFromPng(const Url& source) {
   }
 }
 
-void InitPngLoader() {
-  static bool done = false;
-  if (done) return;
-  done = true;
-  InitPixmapModule();
-  TPixmapLoader::Register(MakeRef<TPixmapLoaderPNG>());
+int SavePixmapAsPng(const Ref<TPixmap>& pixmap, const Url& url, int compression) {
+  if (!pixmap) RaiseNullObject();
+  int level = std::clamp(compression, 0, 9);
+  return SaveToUrl(url, [&](TStream& stream) { return EncodePngStream(stream, pixmap, level); });
 }
+
+void InitPngLoader() { RegisterLoaderOnce<TPixmapLoaderPNG>(); }
 
 }  // namespace kiln

@@ -9,9 +9,8 @@
 #include <cstring>
 #include <vector>
 
-#include "runtime/pixmap/pixmap_loader.h"
+#include "runtime/pixmap/loader_support.h"
 #include "runtime/pixmap/pixmap_loaders.h"
-#include "runtime/pixmap/pixmap_module.h"
 #include "runtime/stream/stream.h"
 
 namespace kiln {
@@ -43,17 +42,6 @@ tgahdr ParseHeader(const uint8_t* b) {
   auto le16 = [b](int at) { return b[at] | (b[at + 1] << 8); };
   return tgahdr{b[0], b[1], b[2], b[3], b[4], b[5], b[6], b[7], le16(8), le16(10), le16(12), le16(14),
                 b[16], b[17]};
-}
-
-// Reads up to `count` bytes, stopping early only at the end of the stream.
-int ReadUpTo(TStream& stream, uint8_t* buffer, int count) {
-  int got = 0;
-  while (got < count) {
-    int n = stream.Read(buffer + got, count - got);
-    if (n <= 0) break;
-    got += n;
-  }
-  return got;
 }
 
 // Buffered input for the pixel data; the end of the stream is the stream read exception.
@@ -199,12 +187,6 @@ Ref<TPixmap> TPixmapLoaderTGA::LoadPixmap(const Ref<TStream>& stream) {
 
 }  // namespace
 
-void InitTgaLoader() {
-  static bool done = false;
-  if (done) return;
-  done = true;
-  InitPixmapModule();
-  TPixmapLoader::Register(MakeRef<TPixmapLoaderTGA>());
-}
+void InitTgaLoader() { RegisterLoaderOnce<TPixmapLoaderTGA>(); }
 
 }  // namespace kiln
