@@ -168,7 +168,7 @@ void StagedUpdate::RestoreOriginals() {
     if (fc::Exists(aside)) {
       // When both names still link the same file, the move does nothing and the removal finishes it.
       if (!fc::ReplaceFile(aside, d) || !fc::RemoveFile(aside)) {
-        if (!failed) first = {d, WithReason(Text("Cannot restore the old file; it is kept as ") + aside)};
+        if (!failed) first = {d, WithReason(Text("Cannot restore the old file; it is kept as ") + aside), false};
         failed = true;
       }
     } else if (fc::Exists(created)) {

@@ -415,6 +415,26 @@ TEST(FileCommit, CopyAsideIsWholeOrAbsent) {
   }
 }
 
+// The folder still holds an earlier run's half-done commit that cannot be undone: the report must
+// not claim that the folder is as it was.
+TEST_F(ExportTest, UnrestorableEarlierRunIsNotReportedAsUnchanged) {
+  const passwd* nobody = getpwnam("nobody");
+  if (getuid() != 0 || nobody == nullptr) GTEST_SKIP() << "needs root to switch to an unprivileged user";
+  WriteFileBytes(Root() / "PatchLog1.txt", "new contents");
+  WriteFileBytes(Root() / ".PatchLog1.txt.zpatch-bak", "old contents");
+  fs::permissions(Root(), fs::perms(0555));
+  const uid_t uid = nobody->pw_uid;
+  const gid_t gid = nobody->pw_gid;
+  const int status = RunInChild([&] {
+    if (setgid(gid) != 0 || setuid(uid) != 0) return 3;
+    if (ExportPayload() != -1) return 1;
+    return LastPatchFailure().folderUnchanged ? 2 : 0;
+  });
+  fs::permissions(Root(), fs::perms(0755));
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
 TEST_F(ExportTest, RunKilledAfterCommittingIsFinishedByTheNextRun) {
   ASSERT_EQ(ExportPayload(), 0);
   // What a run killed while dropping its kept originals leaves behind.
