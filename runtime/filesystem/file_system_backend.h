@@ -27,10 +27,7 @@ bool RemoveDirectory(const Text& path);
 bool RemoveFile(const Text& path);
 // Fails when `to` exists.
 bool RenamePath(const Text& from, const Text& to);
-bool ChangeDirectory(const Text& path);
 bool ChangeMode(const Text& path, int mode);
-// The empty text when it cannot be read.
-Text CurrentDirectory();
 std::unique_ptr<TDirectory::Reader> OpenDirectory(const Text& path);
 
 }  // namespace kiln::fsbackend

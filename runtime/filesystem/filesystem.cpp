@@ -1,5 +1,6 @@
 #include "runtime/filesystem/filesystem.h"
 
+#include "runtime/core/process_backend.h"
 #include "runtime/filesystem/file_system_backend.h"
 #include "runtime/filesystem/memory_stream.h"
 #include "runtime/stream/stream_module.h"
@@ -85,13 +86,9 @@ Ref<TStream> OpenFileStream(const Url& url, int readable, int writeable) {
 Ref<TStream> OpenFileForReading(const Url& url) { return OpenFileStream(url, 1, 0); }
 Ref<TStream> OpenFileForWriting(const Url& url) { return OpenFileStream(url, 0, 1); }
 
-int CloseFileStream(const Ref<TStream>& stream) {
-  if (!stream) RaiseNullObject();
-  stream->Close();
-  return 0;
-}
+int CloseFileStream(const Ref<TStream>& stream) { return CloseStreamObject(stream); }
 
-Text WorkingDir() { return NormalizedPath(fsbackend::CurrentDirectory()); }
+Text WorkingDir() { return NormalizedPath(processbackend::CurrentDirectory()); }
 
 Text AbsolutePath(Text path) {
   NormalizePath(path);
@@ -246,7 +243,7 @@ int DeleteDir(Text path, int recurse) {
 
 int ChangeDir(Text path) {
   NormalizePath(path, 1);
-  return fsbackend::ChangeDirectory(path) ? 1 : 0;
+  return processbackend::ChangeDirectory(path) ? 1 : 0;
 }
 
 Text TDirectory::NextName() {

@@ -1,6 +1,4 @@
 #include <dirent.h>
-#include <errno.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -67,18 +65,8 @@ bool RenamePath(const Text& from, const Text& to) {
   return std::rename(ToPlatformName(from).c_str(), target.c_str()) == 0;
 }
 
-bool ChangeDirectory(const Text& path) { return chdir(ToPlatformName(path).c_str()) == 0; }
-
 bool ChangeMode(const Text& path, int mode) {
   return chmod(ToPlatformName(path).c_str(), static_cast<mode_t>(mode & 07777)) == 0;
-}
-
-Text CurrentDirectory() {
-  char* cwd = getcwd(nullptr, 0);
-  if (cwd == nullptr) return Text();
-  Text result = FromPlatformName(cwd);
-  free(cwd);
-  return result;
 }
 
 std::unique_ptr<TDirectory::Reader> OpenDirectory(const Text& path) {
