@@ -3,25 +3,19 @@
 
 #include <vector>
 
-#include "runtime/stream/stream.h"
+#include "runtime/stream/ram_stream.h"
 
 namespace kiln {
 
-class TMemoryStream : public TStream {
+// Writes store nothing: the bytes are a copy, and writes to it would be lost.
+class TMemoryStream : public TRamStream {
  public:
-  explicit TMemoryStream(std::vector<unsigned char> bytes) : bytes_(std::move(bytes)) {}
-
-  int64_t Pos() override { return _pos; }
-  int64_t Size() override { return static_cast<int64_t>(bytes_.size()); }
-  // Clamped to 0..Size().
-  int64_t Seek(int64_t pos) override;
-  int Read(void* buf, int count) override;
-  // Nothing is stored: the bytes are a copy, and writes to it would be lost.
-  int Write(const void* buf, int count) override;
+  explicit TMemoryStream(std::vector<unsigned char> bytes) : bytes_(std::move(bytes)) {
+    Attach(bytes_.data(), static_cast<int64_t>(bytes_.size()), 1, 0);
+  }
 
  private:
   std::vector<unsigned char> bytes_;
-  int64_t _pos = 0;
 };
 
 // Reads `source` with Read until it delivers nothing more. Throws what the source throws.

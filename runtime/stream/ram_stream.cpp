@@ -8,11 +8,16 @@ namespace kiln {
 
 Ref<TRamStream> TRamStream::Create(void* block, int64_t size, int readable, int writeable) {
   auto stream = MakeRef<TRamStream>();
-  stream->_buf = static_cast<unsigned char*>(block);
-  stream->_size = size < 0 ? 0 : size;
-  stream->_read = readable;
-  stream->_write = writeable;
+  stream->Attach(block, size, readable, writeable);
   return stream;
+}
+
+void TRamStream::Attach(void* block, int64_t size, int readable, int writeable) {
+  _pos = 0;
+  _buf = static_cast<unsigned char*>(block);
+  _size = size < 0 ? 0 : size;
+  _read = readable;
+  _write = writeable;
 }
 
 Ref<TRamStream> TRamStream::Create(const void* block, int64_t size) {

@@ -18,6 +18,10 @@ class TRamStream : public TStream {
   int Read(void* buf, int count) override;
   int Write(const void* buf, int count) override;
 
+ protected:
+  // Points the stream at a block, at offset 0.
+  void Attach(void* block, int64_t size, int readable, int writeable);
+
  private:
   int64_t _pos = 0;
   int64_t _size = 0;
