@@ -397,6 +397,27 @@ TEST_F(GLWindow, AttachedContextDrawsIntoAForeignWindowAndFollowsItsSize) {
   EXPECT_TRUE(WindowExists(foreign.window));  // the window is not ours to destroy
 }
 
+TEST_F(GLWindow, AttachedContextSurvivesItsWindowBeingDestroyed) {
+  Ref<TGraphics> g;
+  {
+    ForeignWindow foreign(120, 80);
+    g = AttachGraphicsContext(static_cast<intptr_t>(foreign.window), 0);
+    ASSERT_TRUE(g);
+    SelectGraphicsContext(g);
+    PresentFrame(-1);
+  }
+  // The owner destroyed the window: presenting, drawing and querying must not end the process.
+  PresentFrame(-1);
+  glClear(GL_COLOR_BUFFER_BIT);
+  PresentFrame(0);
+  glFinish();
+  XSync(TheDisplay(), False);
+  int w = 0, h = 0, d = 0, hz = 0, f = 0;
+  g->GetSettings(w, h, d, hz, f);
+  CloseGraphicsContext(g);
+  EXPECT_EQ(GLCurrentContext(), 0);
+}
+
 TEST_F(GLWindow, ModuleRegistersItsDebugTextFont) {
   const unsigned char* font = EmbeddedResourcePointer("gldrawtextfont.bin");
   ASSERT_NE(font, nullptr);

@@ -139,6 +139,14 @@ GLXContext CreateContext(Display* display, XVisualInfo* visual) {
   return context;
 }
 
+void SwapRecordBuffers(Display* display, const GLContextRecord& record) {
+  if (record.doubleBuffered) {
+    glXSwapBuffers(display, record.window);
+  } else {
+    glFlush();
+  }
+}
+
 bool HasExtension(const char* list, const char* name) {
   if (list == nullptr) return false;
   size_t length = std::strlen(name);
@@ -268,11 +276,15 @@ void GLSwapContext(int sync) {
     GLSetSwapInterval(interval);
   }
   Display* display = SystemDisplay();
-  if (record->doubleBuffered) {
-    glXSwapBuffers(display, record->window);
-  } else {
-    glFlush();
+  if (record->mode != GLAttachedContext) {
+    SwapRecordBuffers(display, *record);
+    return;
   }
+  // A foreign window may be destroyed by its owner at any time; its context then stops drawing
+  // (no context current) instead of the X error ending the process.
+  XErrorTrap trap(display);
+  SwapRecordBuffers(display, *record);
+  if (trap.Failed()) GLMakeCurrent(0);
 }
 
 int GLLastSwapInterval() { return layerGone ? -1 : Layer().lastSwapInterval; }
