@@ -246,6 +246,26 @@ TEST_F(X11Input, ControlCharactersAndKeysThatTypeNothing) {
                                        {514, 162, 0, 0, 0, true}}));
 }
 
+TEST_F(X11Input, KeypadGivesDigitCodesOnlyWithNumLock) {
+  injector().Tap(XK_Num_Lock);
+  injector().Tap(XK_KP_7);
+  injector().Tap(XK_KP_Decimal);
+  injector().Tap(XK_Num_Lock);
+  injector().Tap(XK_KP_7);
+  EXPECT_EQ(Take(), (std::vector<Seen>{{513, 0x90, 0, 0, 0, true},
+                                       {514, 0x90, 0, 0, 0, true},
+                                       {513, 0x67, 0, 0, 0, true},
+                                       {515, '7', 0, 0, 0, true},
+                                       {514, 0x67, 0, 0, 0, true},
+                                       {513, 0x6E, 0, 0, 0, true},
+                                       {515, '.', 0, 0, 0, true},
+                                       {514, 0x6E, 0, 0, 0, true},
+                                       {513, 0x90, 0, 0, 0, true},
+                                       {514, 0x90, 0, 0, 0, true},
+                                       {513, 0x24, 0, 0, 0, true},
+                                       {514, 0x24, 0, 0, 0, true}}));
+}
+
 TEST_F(X11Input, HeldKeyRepeatsAndNonAsciiCharactersArriveAsOneUnit) {
   // The server repeats a held key; a short repeat delay keeps the test quick.
   unsigned int delay = 0;

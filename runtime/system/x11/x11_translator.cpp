@@ -111,6 +111,21 @@ std::u16string TypedUnits(XKeyEvent& key, XIC inputContext, KeySym* keysym) {
   return units;
 }
 
+// The virtual-key code of a key event: the key's unshifted symbol, except on the keypad, where
+// Num Lock (and Shift undoing it) decide between digits and navigation keys.
+int VirtualKeyOf(XKeyEvent& key) {
+  KeySym keysym = XLookupKeysym(&key, 0);
+  if (IsKeypadKey(keysym)) {
+    KeySym resolved = NoSymbol;
+    unsigned int consumed = 0;
+    if (XkbLookupKeySym(key.display, static_cast<KeyCode>(key.keycode), key.state, &consumed, &resolved) &&
+        IsKeypadKey(resolved)) {
+      keysym = resolved;
+    }
+  }
+  return VirtualKeyForKeysym(keysym);
+}
+
 void TranslateKeyPress(XKeyEvent& key, const Ref<TObject>& source, XIC inputContext, bool filtered) {
   // Look the characters up before emitting anything: a hook may close the window and with it the
   // input context.
@@ -122,7 +137,7 @@ void TranslateKeyPress(XKeyEvent& key, const Ref<TObject>& source, XIC inputCont
     if (typed == XK_Delete || typed == XK_KP_Delete) units.clear();
   }
   if (key.keycode != 0) {
-    int vk = VirtualKeyForKeysym(XLookupKeysym(&key, 0));
+    int vk = VirtualKeyOf(key);
     bool repeat = keycodeDown[key.keycode & 0xFF];
     keycodeDown[key.keycode & 0xFF] = true;
     if (ModifierBitForKey(vk) != 0) {
@@ -137,7 +152,7 @@ void TranslateKeyPress(XKeyEvent& key, const Ref<TObject>& source, XIC inputCont
 void TranslateKeyRelease(XKeyEvent& key, const Ref<TObject>& source) {
   if (key.keycode == 0) return;
   keycodeDown[key.keycode & 0xFF] = false;
-  int vk = VirtualKeyForKeysym(XLookupKeysym(&key, 0));
+  int vk = VirtualKeyOf(key);
   if (ModifierBitForKey(vk) != 0) {
     virtualKeyDown[static_cast<size_t>(vk)] = false;
     RecomputeModifierMask();
