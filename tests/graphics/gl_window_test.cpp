@@ -18,7 +18,7 @@
 #include "runtime/graphics/gl_graphics.h"
 #include "runtime/graphics/frame_pacing.h"
 #include "runtime/graphics/x11/glx_layer.h"
-#include "runtime/graphics/x11/x11_error_trap.h"
+#include "runtime/system/x11/x11_error_trap.h"
 #include "tests/graphics/fake_clock.h"
 #include "runtime/stream/resources.h"
 #include "runtime/system/input.h"

@@ -14,7 +14,7 @@
 #include "runtime/graphics/graphics.h"
 #include "runtime/graphics/system_link.h"
 #include "runtime/graphics/x11/glx_layer.h"
-#include "runtime/graphics/x11/x11_error_trap.h"
+#include "runtime/system/x11/x11_error_trap.h"
 #include "runtime/system/x11/x11_windows.h"
 
 namespace kiln {

@@ -7,7 +7,7 @@
 
 #include "runtime/graphics/gl_context.h"
 #include "runtime/graphics/x11/glx_layer.h"
-#include "runtime/graphics/x11/x11_error_trap.h"
+#include "runtime/system/x11/x11_error_trap.h"
 #include "runtime/system/x11/x11_windows.h"
 
 namespace kiln::x11 {

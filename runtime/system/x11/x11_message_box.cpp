@@ -10,6 +10,7 @@
 #include <string>
 
 #include "runtime/system/x11/x11_display.h"
+#include "runtime/system/x11/x11_error_trap.h"
 #include "runtime/system/x11/x11_windows.h"
 
 namespace kiln::x11 {
@@ -170,16 +171,11 @@ void LimitLines(std::vector<Text>& lines, const BoxFont& font, int maxHeight) {
   lines.back() = Text("...");
 }
 
-// Ignores errors of a focus restore that may name a window destroyed meanwhile.
-int IgnoreXError(Display*, XErrorEvent*) { return 0; }
-
+// The window that had the focus may have been destroyed meanwhile.
 void RestoreFocus(Display* display, Window previous) {
   if (previous == None || previous == PointerRoot) return;
-  XSync(display, False);
-  auto old = XSetErrorHandler(IgnoreXError);
+  XErrorTrap trap(display);
   XSetInputFocus(display, previous, RevertToParent, CurrentTime);
-  XSync(display, False);
-  XSetErrorHandler(old);
 }
 
 Bool IsBoxEvent(Display*, XEvent* event, XPointer window) {

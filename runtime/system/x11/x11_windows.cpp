@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "runtime/system/x11/x11_display.h"
+#include "runtime/system/x11/x11_error_trap.h"
 #include "runtime/system/x11/x11_translator.h"
 
 namespace kiln::x11 {
@@ -106,22 +107,18 @@ std::set<Window>& OwnWindows() {
   return windows;
 }
 
-int IgnoreXError(Display*, XErrorEvent*) { return 0; }
-
 // The parent of `window`, or None when it is a top-level window or no longer exists (another
 // client may destroy it at any moment; the error must not end the process).
 Window ParentWindow(Display* display, Window window) {
-  XSync(display, False);
-  auto previous = XSetErrorHandler(IgnoreXError);
+  XErrorTrap trap(display);
   Window root = None;
   Window parent = None;
   Window* children = nullptr;
   unsigned int count = 0;
   Status ok = XQueryTree(display, window, &root, &parent, &children, &count);
-  XSync(display, False);
-  XSetErrorHandler(previous);
-  if (ok == 0) return None;
+  bool failed = trap.Failed();
   if (children != nullptr) XFree(children);
+  if (failed || ok == 0) return None;
   return parent == root ? None : parent;
 }
 

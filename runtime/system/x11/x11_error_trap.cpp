@@ -1,4 +1,4 @@
-#include "runtime/graphics/x11/x11_error_trap.h"
+#include "runtime/system/x11/x11_error_trap.h"
 
 namespace kiln::x11 {
 namespace {
@@ -14,7 +14,7 @@ int CountError(Display*, XErrorEvent*) {
 
 XErrorTrap::XErrorTrap(Display* display) : display_(display) {
   XSync(display_, False);
-  trappedErrors = 0;
+  errorsBefore_ = trappedErrors;
   previous_ = XSetErrorHandler(&CountError);
 }
 
@@ -25,7 +25,7 @@ XErrorTrap::~XErrorTrap() {
 
 bool XErrorTrap::Failed() {
   XSync(display_, False);
-  return trappedErrors != 0;
+  return trappedErrors != errorsBefore_;
 }
 
 }  // namespace kiln::x11

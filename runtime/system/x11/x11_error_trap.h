@@ -1,5 +1,6 @@
 // Catches the X protocol errors of a few requests instead of letting the default handler end the
-// process (a foreign window that no longer exists, a display mode the server refuses).
+// process (a window another client destroyed, a display mode the server refuses). Traps nest: an
+// error inside an inner trap counts for the outer one too.
 #pragma once
 
 #include <X11/Xlib.h>
@@ -19,6 +20,7 @@ class XErrorTrap {
  private:
   Display* display_;
   int (*previous_)(Display*, XErrorEvent*);
+  int errorsBefore_;
 };
 
 }  // namespace kiln::x11
