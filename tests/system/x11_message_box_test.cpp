@@ -31,6 +31,8 @@ class User {
   User(const User&) = delete;
   User& operator=(const User&) = delete;
 
+  Display* display() const { return display_; }
+
   Window WaitForBox(const std::string& title) {
     for (int attempt = 0; attempt < 400; ++attempt) {
       Window focus = None;
@@ -161,7 +163,7 @@ TEST_F(MessageBox, LongTextsFitTheScreenAndShowPromptly) {
     auto start = std::chrono::steady_clock::now();
     int result = Answer([&] { return AskConfirm(text, 0); },
                         [&](User& user, Window box) {
-                          Display* display = XOpenDisplay(nullptr);
+                          Display* display = user.display();
                           Window root = None;
                           int x = 0;
                           int y = 0;
@@ -170,7 +172,6 @@ TEST_F(MessageBox, LongTextsFitTheScreenAndShowPromptly) {
                           XGetGeometry(display, box, &root, &x, &y, &width, &height, &border, &depth);
                           screenWidth = DisplayWidth(display, DefaultScreen(display));
                           screenHeight = DisplayHeight(display, DefaultScreen(display));
-                          XCloseDisplay(display);
                           user.Tap(XK_Escape);
                         });
     EXPECT_EQ(result, 0);
