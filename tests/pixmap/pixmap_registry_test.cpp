@@ -120,41 +120,35 @@ TEST(PixmapRegistry, LastRegisteredIsTriedFirstFromTheSameStart) {
       ::testing::ExitedWithCode(0), "");
 }
 
-TEST(PixmapRegistry, StopsAtFirstAcceptAndClosesItsOwnStream) {
-  EXPECT_EXIT(
-      {
-        InstallProbes();
-        TPixmapLoader::Register(MakeRef<ProbeLoader>('C', Act::Accept));
-        TPixmapLoader::Register(MakeRef<ProbeLoader>('B', Act::Accept));
-        TPixmapLoader::Register(MakeRef<ProbeLoader>('A', Act::Decline));
-        Ref<TPixmap> p = PixmapFromUrl(Text("probe::abcdef"));
-        std::exit(p && Names() == "AB" && probeCloses == 1 ? 0 : 1);
-      },
-      ::testing::ExitedWithCode(0), "");
-}
-
-TEST(PixmapRegistry, NothingAcceptsGivesNullAndCloses) {
-  EXPECT_EXIT(
-      {
-        InstallProbes();
-        TPixmapLoader::Register(MakeRef<ProbeLoader>('B', Act::ThrowStream));
-        TPixmapLoader::Register(MakeRef<ProbeLoader>('A', Act::Decline));
-        Ref<TPixmap> p = PixmapFromUrl(Text("probe::abcdef"));
-        std::exit(!p && Names() == "AB" && probeCloses == 1 ? 0 : 1);
-      },
-      ::testing::ExitedWithCode(0), "");
-}
-
-TEST(PixmapRegistry, UnseekableSourceAsksNoLoader) {
-  EXPECT_EXIT(
-      {
-        InstallProbes();
-        probeSeekable = false;
-        TPixmapLoader::Register(MakeRef<ProbeLoader>('A', Act::Accept));
-        Ref<TPixmap> p = PixmapFromUrl(Text("probe::abcdef"));
-        std::exit(!p && visits.empty() && probeCloses == 1 ? 0 : 1);
-      },
-      ::testing::ExitedWithCode(0), "");
+// Walks over a source the registry opens itself, which it must close however the walk ends.
+TEST(PixmapRegistry, WalksItsOwnStreamAndClosesIt) {
+  struct Loader {
+    char name;
+    Act act;
+  };
+  struct Case {
+    const char* what;
+    std::vector<Loader> loaders;  // in registration order: the last is tried first
+    bool seekable;
+    bool accepted;
+    const char* tried;
+  } cases[] = {
+      {"stops at the first accept", {{'C', Act::Accept}, {'B', Act::Accept}, {'A', Act::Decline}}, true, true, "AB"},
+      {"nothing accepts", {{'B', Act::ThrowStream}, {'A', Act::Decline}}, true, false, "AB"},
+      {"unseekable source asks no loader", {{'A', Act::Accept}}, false, false, ""},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EXIT(
+        {
+          InstallProbes();
+          probeSeekable = c.seekable;
+          for (const Loader& l : c.loaders) TPixmapLoader::Register(MakeRef<ProbeLoader>(l.name, l.act));
+          Ref<TPixmap> p = PixmapFromUrl(Text("probe::abcdef"));
+          std::exit(static_cast<bool>(p) == c.accepted && Names() == c.tried && probeCloses == 1 ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "")
+        << c.what;
+  }
 }
 
 TEST(PixmapRegistry, SourceThatCannotBeOpenedGivesNull) {
