@@ -1,4 +1,3 @@
-#include <pwd.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -182,8 +181,7 @@ TEST_F(ExportTest, PreflightFailuresLeaveTheFolderUntouched) {
 
 // Root ignores permission bits, so the read-only cases run as an unprivileged user.
 TEST_F(ExportTest, ReadOnlyDestinationOrFolderLeavesTheFolderUntouched) {
-  const passwd* nobody = getpwnam("nobody");
-  if (getuid() != 0 || nobody == nullptr) GTEST_SKIP() << "needs root to switch to an unprivileged user";
+  if (!CanRunUnprivileged()) GTEST_SKIP() << "needs root to switch to an unprivileged user";
   struct Case {
     const char* what;
     fs::path readOnly;
@@ -204,10 +202,7 @@ TEST_F(ExportTest, ReadOnlyDestinationOrFolderLeavesTheFolderUntouched) {
     fs::permissions(Root(), fs::perms(0777));
     fs::permissions(Root() / c.readOnly, c.perms);
     const auto before = Snapshot(Root());
-    const uid_t uid = nobody->pw_uid;
-    const gid_t gid = nobody->pw_gid;
-    const int status = RunInChild([&] {
-      if (setgid(gid) != 0 || setuid(uid) != 0) return 3;
+    const int status = RunUnprivilegedInChild([&] {
       if (ExportPayload() != -1) return 1;
       return LastPatchFailure().reason.ToUtf8().find("Permission denied") != std::string::npos ? 0 : 2;
     });
@@ -377,8 +372,7 @@ TEST_F(ExportTest, PartialCopyAsideOfAKilledRunIsDiscarded) {
 // put a partial original over the real one. Root may link any file, so the copy is forced as an
 // unprivileged user, who may not link a file of root's that they cannot write.
 TEST(FileCommit, CopyAsideIsWholeOrAbsent) {
-  const passwd* nobody = getpwnam("nobody");
-  if (getuid() != 0 || nobody == nullptr) GTEST_SKIP() << "needs root to switch to an unprivileged user";
+  if (!CanRunUnprivileged()) GTEST_SKIP() << "needs root to switch to an unprivileged user";
   if (ReadFileBytes("/proc/sys/fs/protected_hardlinks").rfind("1", 0) != 0) {
     GTEST_SKIP() << "links to other users' files are not restricted here";
   }
@@ -398,10 +392,7 @@ TEST(FileCommit, CopyAsideIsWholeOrAbsent) {
     const fs::path path = dir.Path() / "Zunto.exe";
     WriteFileBytes(path, original);
     fs::permissions(path, fs::perms(0644));
-    const uid_t uid = nobody->pw_uid;
-    const gid_t gid = nobody->pw_gid;
-    const int status = RunInChild([&] {
-      if (setgid(gid) != 0 || setuid(uid) != 0) return 3;
+    const int status = RunUnprivilegedInChild([&] {
       filecommit::ReportFileSizeLimitAsError();
       rlimit limit{c.fileSizeLimit, c.fileSizeLimit};
       if (setrlimit(RLIMIT_FSIZE, &limit) != 0) return 4;
@@ -418,15 +409,11 @@ TEST(FileCommit, CopyAsideIsWholeOrAbsent) {
 // The folder still holds an earlier run's half-done commit that cannot be undone: the report must
 // not claim that the folder is as it was.
 TEST_F(ExportTest, UnrestorableEarlierRunIsNotReportedAsUnchanged) {
-  const passwd* nobody = getpwnam("nobody");
-  if (getuid() != 0 || nobody == nullptr) GTEST_SKIP() << "needs root to switch to an unprivileged user";
+  if (!CanRunUnprivileged()) GTEST_SKIP() << "needs root to switch to an unprivileged user";
   WriteFileBytes(Root() / "PatchLog1.txt", "new contents");
   WriteFileBytes(Root() / ".PatchLog1.txt.zpatch-bak", "old contents");
   fs::permissions(Root(), fs::perms(0555));
-  const uid_t uid = nobody->pw_uid;
-  const gid_t gid = nobody->pw_gid;
-  const int status = RunInChild([&] {
-    if (setgid(gid) != 0 || setuid(uid) != 0) return 3;
+  const int status = RunUnprivilegedInChild([&] {
     if (ExportPayload() != -1) return 1;
     return LastPatchFailure().folderUnchanged ? 2 : 0;
   });

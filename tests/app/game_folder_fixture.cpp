@@ -1,5 +1,6 @@
 #include "tests/app/game_folder_fixture.h"
 
+#include <pwd.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -127,6 +128,19 @@ int RunInChild(const std::function<int()>& body) {
   int status = 0;
   waitpid(pid, &status, 0);
   return status;
+}
+
+bool CanRunUnprivileged() { return getuid() == 0 && getpwnam("nobody") != nullptr; }
+
+int RunUnprivilegedInChild(const std::function<int()>& body) {
+  const passwd* nobody = getpwnam("nobody");
+  if (nobody == nullptr) return 3 << 8;
+  const uid_t uid = nobody->pw_uid;
+  const gid_t gid = nobody->pw_gid;
+  return RunInChild([&] {
+    if (setgid(gid) != 0 || setuid(uid) != 0) return 3;
+    return body();
+  });
 }
 
 }  // namespace zunto::test

@@ -53,4 +53,10 @@ class GameFolderTest : public ::testing::Test {
 // Runs `body` in a forked child and returns its wait status.
 int RunInChild(const std::function<int()>& body);
 
+// Root ignores permission bits, so tests about them run the code as an unprivileged user. True when
+// this process can switch to one.
+bool CanRunUnprivileged();
+// As RunInChild, with the child switched to the unprivileged user first (exit code 3 if it cannot).
+int RunUnprivilegedInChild(const std::function<int()>& body);
+
 }  // namespace zunto::test
