@@ -151,8 +151,14 @@ std::vector<Text> WrapLines(const std::vector<Text>& lines, const BoxFont& font,
       if (width + unitWidth > maxWidth && i > start) {
         int cut = lastSpace > start ? lastSpace : i;
         wrapped.push_back(line.Slice(start, cut));
-        start = cut < i ? cut + 1 : cut;
         lastSpace = -1;
+        // The space a line breaks at is not carried to the next line.
+        if (cut == i && line[i] == u' ') {
+          start = i + 1;
+          width = 0;
+          continue;
+        }
+        start = cut < i ? cut + 1 : cut;
         width = font.Width(line.Slice(start, i));
       }
       if (line[i] == u' ') lastSpace = i;
