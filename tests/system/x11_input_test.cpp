@@ -401,12 +401,6 @@ TEST_F(X11Input, PostedCallWakesAWaitAndRunsOnTheMainThread) {
   EXPECT_EQ(postedSum, 7);
 }
 
-}  // namespace
-}  // namespace kiln
-
-namespace kiln {
-namespace {
-
 TEST_F(X11Input, DeadKeyComposesWithTheNextKeyIntoOneCharacter) {
   injector().Code(XK_dead_diaeresis);
   Take();
