@@ -1,5 +1,6 @@
 #include "runtime/stream/stream.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -99,8 +100,16 @@ int TStream::WriteLine(const Text& line) {
 
 Text TStream::ReadString(int count) {
   if (count <= 0) return Text();
-  std::string bytes(static_cast<size_t>(count), '\0');
-  ReadBytes(bytes.data(), count);
+  // The buffer grows with the bytes that really arrive: a wrong count on a short stream fails at its
+  // end instead of asking for up to 2 GiB first.
+  constexpr int kChunk = 65536;
+  std::string bytes;
+  while (static_cast<int>(bytes.size()) < count) {
+    const int used = static_cast<int>(bytes.size());
+    const int n = std::min(kChunk, count - used);
+    bytes.resize(static_cast<size_t>(used + n));
+    ReadBytes(bytes.data() + used, n);
+  }
   return Text::FromLatin1(bytes);
 }
 

@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <climits>
 #include <cstring>
 #include <vector>
 
@@ -166,6 +171,32 @@ TEST_F(StreamTest, StringsCrossAsLowBytes) {
   } catch (const Text& t) {
     EXPECT_EQ(t, Text("Unable to read object"));
   }
+}
+
+TEST_F(StreamTest, ReadStringOfAWrongLengthFailsWithoutAHugeBuffer) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "an address-space limit does not mix with the sanitizer's shadow memory";
+#else
+  // A length field read from damaged data must not make the reader ask for gigabytes up front.
+  pid_t pid = fork();
+  if (pid == 0) {
+    rlimit limit{1u << 30, 1u << 30};
+    if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(3);
+    std::string block = "short";
+    try {
+      Over(block)->ReadString(INT_MAX);
+    } catch (const TStreamReadException&) {
+      _exit(0);
+    } catch (...) {
+      _exit(2);
+    }
+    _exit(1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+#endif
 }
 
 class CountingStream : public TStream {
