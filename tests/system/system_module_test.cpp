@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cctype>
+#include <chrono>
+#include <cstdlib>
 #include <string>
 
 #include "runtime/core/exceptions.h"
@@ -46,6 +50,45 @@ TEST(SystemModule, AddressesAreNormalisedBeforeOpening) {
       {Text::FromUtf8(folder), Text("file:") + Text::FromUtf8(folder)},
   };
   for (const Case& c : cases) EXPECT_EQ(NormalizeAddress(c.url), c.expected) << c.url.ToUtf8();
+}
+
+// Puts a fake xdg-open with the shell `body` first on PATH while it lives.
+class FakeOpener {
+ public:
+  explicit FakeOpener(const std::string& body) : oldPath_(std::getenv("PATH") != nullptr ? std::getenv("PATH") : "") {
+    std::string script = dir_ / "xdg-open";
+    test::WriteFileBytes(script, "#!/bin/sh\n" + body + "\n");
+    chmod(script.c_str(), 0755);
+    setenv("PATH", (dir_.Path().string() + ":" + oldPath_).c_str(), 1);
+  }
+  ~FakeOpener() { setenv("PATH", oldPath_.c_str(), 1); }
+  FakeOpener(const FakeOpener&) = delete;
+  FakeOpener& operator=(const FakeOpener&) = delete;
+  std::string operator/(const std::string& name) const { return dir_ / name; }
+
+ private:
+  test::TempDir dir_;
+  std::string oldPath_;
+};
+
+TEST(SystemModule, OpenAddressReportsWhetherTheDesktopTookIt) {
+  InitSystemModule();
+  {
+    FakeOpener opener("exit 4");
+    EXPECT_EQ(OpenAddress("http://example.com"), 0);
+  }
+  {
+    FakeOpener opener("printf '%s' \"$1\" > \"$(dirname \"$0\")/seen\"");
+    EXPECT_EQ(OpenAddress("www.example.com"), 1);
+    EXPECT_EQ(test::ReadFileBytes(opener / "seen"), "http://www.example.com");
+  }
+  {
+    // Some openers run the browser in the foreground until it closes; the program goes on.
+    FakeOpener opener("sleep 30");
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(OpenAddress("http://example.com"), 1);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  }
 }
 
 // True when `text` fits `pattern`: '9' a digit, 'A' an upper-case and 'a' a lower-case letter,

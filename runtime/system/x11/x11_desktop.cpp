@@ -8,12 +8,16 @@
 #include <cerrno>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 extern char** environ;
 
 namespace kiln::x11 {
 namespace {
+
+// How long OpenWithDesktop waits for xdg-open to answer.
+constexpr int kOpenerAnswerMillis = 2000;
 
 bool ProgramOnPath(const std::string& name) {
   const char* path = std::getenv("PATH");
@@ -31,22 +35,31 @@ bool ProgramOnPath(const std::string& name) {
   return false;
 }
 
-// Runs the program with `args` (args[0] is its name), collects its standard output and returns
-// its exit status, or -1 when it could not be started.
-int RunProgram(const std::vector<std::string>& args, std::string* output) {
-  int fds[2] = {-1, -1};
-  if (output != nullptr && pipe2(fds, O_CLOEXEC) != 0) return -1;
+// Starts the program with `args` (args[0] is its name), its standard output into `outputFd` when
+// that is not -1. Returns its process id, or -1 when it could not be started.
+pid_t StartProgram(const std::vector<std::string>& args, int outputFd) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  if (output != nullptr) posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+  if (outputFd >= 0) posix_spawn_file_actions_adddup2(&actions, outputFd, 1);
   std::vector<char*> argv;
   for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
   pid_t pid = 0;
   int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
+  return spawned == 0 ? pid : -1;
+}
+
+int ExitStatus(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : -1; }
+
+// Runs the program with `args`, collects its standard output and returns its exit status, or -1
+// when it could not be started.
+int RunProgram(const std::vector<std::string>& args, std::string* output) {
+  int fds[2] = {-1, -1};
+  if (output != nullptr && pipe2(fds, O_CLOEXEC) != 0) return -1;
+  pid_t pid = StartProgram(args, fds[1]);
   if (output != nullptr) close(fds[1]);
-  if (spawned != 0) {
+  if (pid < 0) {
     if (output != nullptr) close(fds[0]);
     return -1;
   }
@@ -66,7 +79,7 @@ int RunProgram(const std::vector<std::string>& args, std::string* output) {
   while (waitpid(pid, &status, 0) < 0) {
     if (errno != EINTR) return -1;
   }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return ExitStatus(status);
 }
 
 Text FirstLine(const std::string& output) {
@@ -165,7 +178,23 @@ Text RunFolderRequester(const Text& title, const Text& path) {
 
 bool OpenWithDesktop(const Text& url) {
   if (url.IsEmpty() || !ProgramOnPath("xdg-open")) return false;
-  return RunProgram({"xdg-open", url.ToUtf8()}, nullptr) == 0;
+  pid_t pid = StartProgram({"xdg-open", url.ToUtf8()}, -1);
+  if (pid < 0) return false;
+  // Without a desktop environment xdg-open runs the browser itself and returns only when it
+  // closes. A refusal comes at once; an opener still running after a while has taken the address.
+  for (int waited = 0; waited < kOpenerAnswerMillis; waited += 10) {
+    int status = 0;
+    pid_t done = waitpid(pid, &status, WNOHANG);
+    if (done == pid) return ExitStatus(status) == 0;
+    if (done < 0 && errno != EINTR) return false;
+    usleep(10 * 1000);
+  }
+  std::thread([pid] {
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+  }).detach();
+  return true;
 }
 
 }  // namespace kiln::x11
