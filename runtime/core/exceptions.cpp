@@ -36,7 +36,12 @@ Text ThrownObjectText(std::exception_ptr thrown) {
   } catch (const Text& t) {
     return t;
   } catch (const std::exception& e) {
-    return Text::FromUtf8(e.what());
+    // A message the text type cannot hold is still reported, byte for byte.
+    try {
+      return Text::FromUtf8(e.what());
+    } catch (const Text&) {
+      return Text::FromLatin1(e.what());
+    }
   } catch (...) {
     return Text("Unknown exception");
   }

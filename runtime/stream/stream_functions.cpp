@@ -1,5 +1,7 @@
 #include "runtime/stream/stream_functions.h"
 
+#include <algorithm>
+
 namespace kiln {
 namespace {
 
@@ -71,7 +73,11 @@ std::vector<unsigned char> LoadByteArray(const Url& url) {
 
 void SaveByteArray(const std::vector<unsigned char>& bytes, const Url& url) {
   Ref<TStream> s = OpenForSave(url);
-  s->WriteBytes(bytes.data(), static_cast<int>(bytes.size()));
+  // Counts are ints: larger arrays go out in pieces rather than being cut short.
+  constexpr size_t kPiece = size_t{1} << 30;
+  for (size_t done = 0; done < bytes.size(); done += kPiece) {
+    s->WriteBytes(bytes.data() + done, static_cast<int>(std::min(kPiece, bytes.size() - done)));
+  }
   s->Close();
 }
 

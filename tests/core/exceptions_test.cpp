@@ -74,6 +74,8 @@ TEST(Exceptions, ThrownObjectTextOfForeignValues) {
   EXPECT_EQ(ThrownObjectText(nullptr), Text());
   EXPECT_EQ(ThrownObjectText(std::make_exception_ptr(std::runtime_error("disk gone"))), Text("disk gone"));
   EXPECT_EQ(ThrownObjectText(std::make_exception_ptr(42)), Text("Unknown exception"));
+  // A message beyond the text type's range is still reported rather than lost.
+  EXPECT_EQ(ThrownObjectText(std::make_exception_ptr(std::runtime_error("x\xF0\x9F\x98\x80"))).Length(), 5);
 }
 
 }  // namespace

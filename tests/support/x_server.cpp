@@ -14,9 +14,11 @@ namespace kiln::test {
 namespace {
 
 pid_t xvfbPid = 0;
+pid_t ownerPid = 0;
 
+// Only the process that started the server stops it: a forked test child that exits must not.
 void StopXvfb() {
-  if (xvfbPid > 0) {
+  if (xvfbPid > 0 && getpid() == ownerPid) {
     kill(xvfbPid, SIGTERM);
     waitpid(xvfbPid, nullptr, 0);
     xvfbPid = 0;
@@ -68,6 +70,7 @@ bool EnsureXServer() {
       }
       if (CanConnect(name.c_str())) {
         xvfbPid = pid;
+        ownerPid = getpid();
         setenv("DISPLAY", name.c_str(), 1);
         std::atexit(StopXvfb);
         state = 1;
