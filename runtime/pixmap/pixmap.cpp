@@ -1,10 +1,12 @@
 // TPixmap: creation, windows, copies, pastes and single-pixel access.
 #include "runtime/pixmap/pixmap.h"
 
+
 #include <algorithm>
 #include <climits>
 #include <cstring>
 #include <memory>
+#include <utility>
 
 #include "runtime/core/exceptions.h"
 
@@ -89,8 +91,27 @@ Ref<TPixmap> TPixmap::Convert(int f) {
   return p;
 }
 
-int TPixmap::Paste(const Ref<TPixmap>& source, int x, int y) {
-  if (!source) RaiseNullObject();
+namespace {
+
+// The bytes a pixmap's rows span, from its first pixel to the end of its last row's pixels.
+std::pair<const uint8_t*, const uint8_t*> RowSpan(const TPixmap& p) {
+  if (p.pixels == nullptr || p.width <= 0 || p.height <= 0) return {nullptr, nullptr};
+  const uint8_t* begin = p.pixels;
+  const uint8_t* end = begin + static_cast<int64_t>(p.pitch) * (p.height - 1) +
+                       static_cast<int64_t>(p.width) * BytesPerPixel(p.format);
+  return {begin, end};
+}
+
+}  // namespace
+
+int TPixmap::Paste(const Ref<TPixmap>& sourceArg, int x, int y) {
+  if (!sourceArg) RaiseNullObject();
+  // Rows are converted top to bottom; a source sharing memory with this pixmap (itself, a window of
+  // it, or its parent) is copied first, so that no row is read after it was overwritten.
+  Ref<TPixmap> source = sourceArg;
+  auto [sBegin, sEnd] = RowSpan(*source);
+  auto [dBegin, dEnd] = RowSpan(*this);
+  if (sBegin != nullptr && dBegin != nullptr && sBegin < dEnd && dBegin < sEnd) source = source->Copy();
   // Clip the source rectangle, placed at (x, y), to this pixmap.
   int64_t left = std::max<int64_t>(0, x);
   int64_t top = std::max<int64_t>(0, y);

@@ -234,6 +234,20 @@ TEST(Pixmap, PasteConvertsAndClips) {
   EXPECT_THROW(dst->Paste(Ref<TPixmap>(), 0, 0), TNullObjectException);
 }
 
+TEST(Pixmap, PasteFromOverlappingMemoryMovesTheOriginalPixels) {
+  // Each pixel holds its own row number; pasting a window of the pixmap one row down must shift
+  // the original rows, not repeat the first one.
+  Ref<TPixmap> p = AllocatePixmap(3, 4, FormatGrey8, 4);
+  for (int y = 0; y < 4; ++y)
+    for (int x = 0; x < 3; ++x) p->PixelPtr(x, y)[0] = static_cast<uint8_t>(y);
+  p->Paste(p->Window(0, 0, 3, 3), 0, 1);
+  for (int y = 1; y < 4; ++y) EXPECT_EQ(p->PixelPtr(1, y)[0], y - 1) << y;
+  Ref<TPixmap> q = AllocatePixmap(2, 2, FormatRGBA8888, 4);
+  q->ClearPixels(0x11223344);
+  q->Paste(q, 0, 0);
+  EXPECT_EQ(q->ReadPixel(1, 1), 0x11223344);
+}
+
 TEST(Pixmap, FreeFunctionsForwardAndCheckForNull) {
   Ref<TPixmap> p = AllocatePixmap(2, 3, FormatRGB888, 4);
   EXPECT_EQ(PixmapWidth(p), 2);
