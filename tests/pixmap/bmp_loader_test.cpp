@@ -29,7 +29,7 @@ uint32_t ColourAt(int x, int y) { return 0x80000000u | (x * 37 & 0xFF) << 16 | (
 int IndexAt(int x, int y, int colours) { return (x * 3 + y * 5) % colours; }
 uint32_t PaletteColour(int i) { return 0xFF000000u | (i * 7 & 0xFF) << 16 | (255 - i) << 8 | (i * 13 & 0xFF); }
 
-struct BmpSpec {
+struct BmpLayout {
   int width = 5;
   int height = 3;  // negative: top-down
   int bits = 24;
@@ -42,7 +42,7 @@ struct BmpSpec {
   int dropTail = 0;                  // bytes cut off the end
 };
 
-std::string MakeBmp(const BmpSpec& b) {
+std::string MakeBmp(const BmpLayout& b) {
   int rows = b.height < 0 ? -b.height : b.height;
   int paletteColours = b.bits <= 8 ? (b.coloursUsed ? b.coloursUsed : 1 << b.bits) : 0;
   int entries = b.paletteEntries >= 0 ? b.paletteEntries : paletteColours;
@@ -94,8 +94,8 @@ std::string MakeBmp(const BmpSpec& b) {
   return s;
 }
 
-BmpSpec With(const std::function<void(BmpSpec&)>& change) {
-  BmpSpec b;
+BmpLayout With(const std::function<void(BmpLayout&)>& change) {
+  BmpLayout b;
   change(b);
   return b;
 }
@@ -105,7 +105,7 @@ Ref<TPixmap> Load(const std::string& bytes) {
   return PixmapFromUrl(TRamStream::Create(bytes.data(), static_cast<int64_t>(bytes.size())));
 }
 
-uint32_t Expected(const BmpSpec& b, int x, int y) {
+uint32_t Expected(const BmpLayout& b, int x, int y) {
   int colours = b.coloursUsed ? b.coloursUsed : (b.bits <= 8 ? 1 << b.bits : 0);
   switch (b.bits) {
     case 1:
@@ -116,7 +116,7 @@ uint32_t Expected(const BmpSpec& b, int x, int y) {
   }
 }
 
-void ExpectDecoded(const BmpSpec& b, const Ref<TPixmap>& p) {
+void ExpectDecoded(const BmpLayout& b, const Ref<TPixmap>& p) {
   ASSERT_TRUE(p) << b.bits << " bits, " << b.width << "x" << b.height;
   int rows = b.height < 0 ? -b.height : b.height;
   EXPECT_EQ(p->width, b.width);
@@ -131,7 +131,7 @@ void ExpectDecoded(const BmpSpec& b, const Ref<TPixmap>& p) {
 TEST(BmpLoader, EveryDepthAndWidthWithRowPadding) {
   for (int bits : {1, 4, 8, 24, 32})
     for (int width : {1, 2, 3, 5, 7, 8, 9, 17, 33}) {
-      BmpSpec b;
+      BmpLayout b;
       b.bits = bits;
       b.width = width;
       b.height = 3;
@@ -141,7 +141,7 @@ TEST(BmpLoader, EveryDepthAndWidthWithRowPadding) {
 
 TEST(BmpLoader, TopDownRows) {
   for (int bits : {1, 8, 24, 32}) {
-    BmpSpec b;
+    BmpLayout b;
     b.bits = bits;
     b.height = -4;
     ExpectDecoded(b, Load(MakeBmp(b)));
@@ -149,7 +149,7 @@ TEST(BmpLoader, TopDownRows) {
 }
 
 TEST(BmpLoader, ShortPalettesAndColoursUsed) {
-  BmpSpec b;
+  BmpLayout b;
   b.bits = 8;
   b.coloursUsed = 20;
   ExpectDecoded(b, Load(MakeBmp(b)));
@@ -162,7 +162,7 @@ TEST(BmpLoader, ShortPalettesAndColoursUsed) {
 }
 
 TEST(BmpLoader, IndexPastAShortPaletteIsBlack) {
-  BmpSpec b;
+  BmpLayout b;
   b.bits = 8;
   b.width = 4;
   b.height = 1;
@@ -178,7 +178,7 @@ TEST(BmpLoader, IndexPastAShortPaletteIsBlack) {
 TEST(BmpLoader, DataOffsetAndLargerHeadersAreHonoured) {
   for (uint32_t headerSize : {40u, 108u, 124u})
     for (int gap : {0, 6}) {
-      BmpSpec b;
+      BmpLayout b;
       b.bits = 8;
       b.headerSize = headerSize;
       b.gap = gap;
@@ -189,7 +189,7 @@ TEST(BmpLoader, DataOffsetAndLargerHeadersAreHonoured) {
 }
 
 TEST(BmpLoader, PlainBitFieldsAreDecoded) {
-  BmpSpec b;
+  BmpLayout b;
   b.bits = 32;
   b.compression = 3;
   b.masks = {0x00FF0000, 0x0000FF00, 0x000000FF};
@@ -199,7 +199,7 @@ TEST(BmpLoader, PlainBitFieldsAreDecoded) {
   EXPECT_EQ(static_cast<uint32_t>(p->ReadPixel(2, 1)), 0xFF000000u | ColourAt(2, 1));
 
   // A version-4 header carries the masks itself, alpha included.
-  BmpSpec v4;
+  BmpLayout v4;
   v4.bits = 32;
   v4.compression = 3;
   v4.headerSize = 108;
@@ -213,26 +213,26 @@ TEST(BmpLoader, PlainBitFieldsAreDecoded) {
 TEST(BmpLoader, DeclinesWhatItCannotDecodeExactly) {
   struct Case {
     const char* what;
-    BmpSpec spec;
+    BmpLayout layout;
   } cases[] = {
-      {"16 bits", With([](BmpSpec& b) { b.bits = 16; })},
-      {"2 bits", With([](BmpSpec& b) { b.bits = 2; })},
-      {"run-length 8", With([](BmpSpec& b) { b.bits = 8; b.compression = 1; })},
-      {"run-length 4", With([](BmpSpec& b) { b.bits = 4; b.compression = 2; })},
-      {"embedded jpeg", With([](BmpSpec& b) { b.bits = 24; b.compression = 4; })},
-      {"bit fields on 24 bits", With([](BmpSpec& b) { b.bits = 24; b.compression = 3; })},
-      {"565 bit fields", With([](BmpSpec& b) { b.bits = 32; b.compression = 3; b.masks = std::vector<uint32_t>{0xF800, 0x07E0, 0x001F}; })},
-      {"palette longer than 4 bits allow", With([](BmpSpec& b) { b.bits = 4; b.coloursUsed = 17; b.paletteEntries = 16; })},
-      {"palette longer than 8 bits allow", With([](BmpSpec& b) { b.bits = 8; b.coloursUsed = 257; b.paletteEntries = 256; })},
-      {"palette longer than 1 bit allows", With([](BmpSpec& b) { b.bits = 1; b.coloursUsed = 3; b.paletteEntries = 2; })},
-      {"core header", With([](BmpSpec& b) { b.bits = 24; b.headerSize = 12; })},
-      {"zero width", With([](BmpSpec& b) { b.width = 0; })},
-      {"negative width", With([](BmpSpec& b) { b.width = -3; })},
-      {"zero height", With([](BmpSpec& b) { b.height = 0; })},
-      {"truncated pixel data", With([](BmpSpec& b) { b.bits = 24; b.dropTail = 1; })},
-      {"truncated palette", With([](BmpSpec& b) { b.bits = 8; b.width = 1; b.height = 1; b.dropTail = 1000; })},
+      {"16 bits", With([](BmpLayout& b) { b.bits = 16; })},
+      {"2 bits", With([](BmpLayout& b) { b.bits = 2; })},
+      {"run-length 8", With([](BmpLayout& b) { b.bits = 8; b.compression = 1; })},
+      {"run-length 4", With([](BmpLayout& b) { b.bits = 4; b.compression = 2; })},
+      {"embedded jpeg", With([](BmpLayout& b) { b.bits = 24; b.compression = 4; })},
+      {"bit fields on 24 bits", With([](BmpLayout& b) { b.bits = 24; b.compression = 3; })},
+      {"565 bit fields", With([](BmpLayout& b) { b.bits = 32; b.compression = 3; b.masks = std::vector<uint32_t>{0xF800, 0x07E0, 0x001F}; })},
+      {"palette longer than 4 bits allow", With([](BmpLayout& b) { b.bits = 4; b.coloursUsed = 17; b.paletteEntries = 16; })},
+      {"palette longer than 8 bits allow", With([](BmpLayout& b) { b.bits = 8; b.coloursUsed = 257; b.paletteEntries = 256; })},
+      {"palette longer than 1 bit allows", With([](BmpLayout& b) { b.bits = 1; b.coloursUsed = 3; b.paletteEntries = 2; })},
+      {"core header", With([](BmpLayout& b) { b.bits = 24; b.headerSize = 12; })},
+      {"zero width", With([](BmpLayout& b) { b.width = 0; })},
+      {"negative width", With([](BmpLayout& b) { b.width = -3; })},
+      {"zero height", With([](BmpLayout& b) { b.height = 0; })},
+      {"truncated pixel data", With([](BmpLayout& b) { b.bits = 24; b.dropTail = 1; })},
+      {"truncated palette", With([](BmpLayout& b) { b.bits = 8; b.width = 1; b.height = 1; b.dropTail = 1000; })},
   };
-  for (const Case& c : cases) EXPECT_FALSE(Load(MakeBmp(c.spec))) << c.what;
+  for (const Case& c : cases) EXPECT_FALSE(Load(MakeBmp(c.layout))) << c.what;
 }
 
 TEST(BmpLoader, HugeDeclaredSizesDoNotAllocate) {
@@ -240,7 +240,7 @@ TEST(BmpLoader, HugeDeclaredSizesDoNotAllocate) {
     int width, height, bits;
   } cases[] = {{30000, 30000, 24}, {32768, -32768, 32}, {1 << 30, 1, 1}, {1, 1 << 30, 8}, {20000, 20000, 1}};
   for (const Case& c : cases) {
-    BmpSpec b;
+    BmpLayout b;
     b.bits = c.bits;
     std::string bytes = MakeBmp(b);
     for (int k = 0; k < 4; ++k) {
@@ -261,7 +261,7 @@ TEST(BmpLoader, NotABitmap) {
 
 TEST(BmpLoader, LoadsFromAFileWithTheFilePath) {
   test::TempDir dir;
-  BmpSpec b;
+  BmpLayout b;
   b.bits = 24;
   b.width = 3;
   b.height = 2;
@@ -291,7 +291,7 @@ class UnsizedStream : public TStream {
 
 TEST(BmpLoader, DataOffsetBeyondTwoGigabytesIsNotIgnored) {
   InitBmpLoader();
-  BmpSpec b;
+  BmpLayout b;
   b.width = 1;
   b.height = 1;
   std::string bytes = MakeBmp(b);
@@ -304,7 +304,7 @@ TEST(BmpLoader, DataOffsetBeyondTwoGigabytesIsNotIgnored) {
 
 // Every prefix of a valid file is declined cleanly.
 TEST(BmpLoader, EveryTruncationIsDeclined) {
-  BmpSpec b;
+  BmpLayout b;
   b.bits = 4;
   b.width = 3;
   b.height = 2;
