@@ -65,8 +65,13 @@ void StagedUpdate::RecoverInterruptedRun() {
   const Text marker = CommittedMarkerName(journalFolder_);
   if (fc::Exists(marker)) {
     // The earlier run had moved every file into place: only its kept originals are left to drop.
-    DropOriginals();
-    if (!fc::RemoveFile(marker)) Fail(marker, WithReason("Cannot remove the marker of an earlier run"));
+    // The earlier update is complete: a failure here must not roll it back, so this run counts as
+    // having nothing to undo, and the marker stays for the next run.
+    if (!DropOriginals() || !fc::RemoveFile(marker)) {
+      const Text reason = WithReason("Cannot finish the clean-up of an earlier completed update");
+      committed_ = true;
+      throw PatchFailure{marker, reason};
+    }
   } else {
     RestoreOriginals();
   }
@@ -143,17 +148,21 @@ void StagedUpdate::Commit() {
     Fail(journalFolder_, WithReason("Cannot record the completed update"));
   }
   committed_ = true;
-  DropOriginals();
-  fc::RemoveFile(CommittedMarkerName(journalFolder_));
+  // The marker goes only when every kept original is gone: a leftover original must never be taken
+  // for the file to restore by a later run.
+  if (DropOriginals()) fc::RemoveFile(CommittedMarkerName(journalFolder_));
   fc::SyncFolders(folders_);
 }
 
 void StagedUpdate::RollBack() {
   if (committed_) return;
   fc::ClearSystemError();
+  // A marker written before a failed folder sync goes first: a run killed during the restore must
+  // leave a state that the next run restores, not one it takes for a completed update.
+  const Text marker = CommittedMarkerName(journalFolder_);
+  if (fc::Exists(marker) && fc::RemoveFile(marker)) fc::SyncFolders({journalFolder_});
   RestoreOriginals();
   for (const Text& d : destinations_) fc::RemoveFile(StagingName(d));
-  fc::RemoveFile(CommittedMarkerName(journalFolder_));
   std::fill(staged_.begin(), staged_.end(), false);
 }
 
@@ -182,11 +191,13 @@ void StagedUpdate::RestoreOriginals() {
   if (failed) throw first;
 }
 
-void StagedUpdate::DropOriginals() {
+bool StagedUpdate::DropOriginals() {
+  bool all = true;
   for (const Text& d : destinations_) {
-    fc::RemoveFile(AsideName(d));
-    fc::RemoveFile(CreatedMarkerName(d));
+    all = fc::RemoveFile(AsideName(d)) && all;
+    all = fc::RemoveFile(CreatedMarkerName(d)) && all;
   }
+  return all;
 }
 
 void StagedUpdate::Fail(const Text& file, const Text& reason) {

@@ -62,7 +62,8 @@ class StagedUpdate {
 
  private:
   void RestoreOriginals();
-  void DropOriginals();
+  // False when a kept original or a new-file mark could not be removed.
+  bool DropOriginals();
   [[noreturn]] void Fail(const Text& file, const Text& reason);
 
   std::vector<Text> destinations_;

@@ -433,5 +433,32 @@ TEST_F(ExportTest, RunKilledAfterCommittingIsFinishedByTheNextRun) {
   EXPECT_FALSE(HasLeftovers(Snapshot(Root())));
 }
 
+// An earlier run completed its update but was killed before it dropped an original it kept aside,
+// and that original cannot be removed now: the new file must stay, and the marker must stay for a
+// later run, instead of the stale original being put back.
+TEST_F(ExportTest, CompletedEarlierRunIsNeverRolledBack) {
+  if (!CanRunUnprivileged()) GTEST_SKIP() << "needs root to switch to an unprivileged user";
+  ASSERT_EQ(ExportPayload(), 0);
+  const fs::path playSet = Root() / "Zunto_Data/XMLData/Spielzuege";
+  const std::string patched = ReadFileBytes(playSet / "Daene.xml");
+  WriteFileBytes(playSet / ".Daene.xml.zpatch-bak", "old play");
+  WriteFileBytes(Root() / ".zpatch-committed", "");
+  for (const auto& entry : fs::recursive_directory_iterator(Root())) {
+    fs::permissions(entry.path(), entry.is_directory() ? fs::perms(0777) : fs::perms(0666));
+  }
+  fs::permissions(Root(), fs::perms(0777));
+  fs::permissions(playSet, fs::perms(0555));
+  const int status = RunUnprivilegedInChild([&] { return ExportPayload() == -1 ? 0 : 1; });
+  fs::permissions(playSet, fs::perms(0755));
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(ReadFileBytes(playSet / "Daene.xml"), patched);
+  EXPECT_TRUE(fs::exists(Root() / ".zpatch-committed"));
+  // With the folder writable again the next run finishes the clean-up.
+  ASSERT_EQ(ExportPayload(), 0);
+  ExpectFullyPatched();
+  EXPECT_FALSE(HasLeftovers(Snapshot(Root())));
+}
+
 }  // namespace
 }  // namespace zunto::test
