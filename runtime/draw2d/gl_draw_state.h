@@ -1,0 +1,48 @@
+// GL state shared by the GL 2D driver and its texture frames: caches of what GL already holds, so
+// that no call repeats a state GL is in, and the queue of textures waiting to be deleted.
+#pragma once
+
+#include <GL/gl.h>
+
+#include <vector>
+
+namespace kiln::gl2d {
+
+struct DrawState {
+  int blend = 0;  // 0 after a reset, so the next blend mode always applies
+  GLuint boundTexture = 0;
+  bool textureEnabled = false;
+  GLubyte color[4] = {255, 255, 255, 255};
+  float ix = 1, iy = 0, jx = 0, jy = 1;
+  int contextWidth = 0;
+  int contextHeight = 0;
+  std::vector<GLuint> deadTextures;
+  int deadTexturesSeq = 0;
+};
+
+// Never destroyed: frames are released by other objects' destructors while the process ends.
+inline DrawState& State() {
+  static DrawState& state = *new DrawState;
+  return state;
+}
+
+inline void BindTexture(GLuint name) {
+  DrawState& s = State();
+  if (s.boundTexture != name) {
+    glBindTexture(GL_TEXTURE_2D, name);
+    s.boundTexture = name;
+  }
+}
+
+inline void EnableTexture(bool on) {
+  DrawState& s = State();
+  if (s.textureEnabled == on) return;
+  if (on) {
+    glEnable(GL_TEXTURE_2D);
+  } else {
+    glDisable(GL_TEXTURE_2D);
+  }
+  s.textureEnabled = on;
+}
+
+}  // namespace kiln::gl2d
