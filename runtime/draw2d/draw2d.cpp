@@ -51,8 +51,9 @@ Ref<TImageFont> FontInUse() {
   return DefaultImageFont();
 }
 
-// r mod w into 0..w - 1 for r >= 0, w - ((-r) mod w) for r < 0.
-int64_t WrapTile(int64_t r, int64_t w) { return r >= 0 ? r % w : w - ((-r) % w); }
+// r mod w in 0..w - 1, also for negative r (a remainder of w would start the tiles one tile late and
+// leave a gap at the clip rectangle's edge).
+int64_t WrapTile(int64_t r, int64_t w) { return ((r % w) + w) % w; }
 
 }  // namespace
 
