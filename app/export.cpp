@@ -27,19 +27,37 @@ std::vector<uint32_t> payloadChecksums;
 StagingOpener stagingOpener = nullptr;
 StagingProbe stagingProbe = nullptr;
 
+PatchFailure Damaged(const Text& file, const Text& reason) {
+  return {.file = file, .reason = reason, .cause = FailureCause::kPayloadDamaged};
+}
+
+// The cause behind a failed open or write of a staging file, a new file in the destination's folder.
+FailureCause CauseOfStagingError() {
+  switch (fc::LastSystemErrorKind()) {
+    case fc::SystemErrorKind::kNoAccess:
+      return FailureCause::kFolderReadOnly;
+    case fc::SystemErrorKind::kNoSpace:
+      return FailureCause::kDiskFull;
+    case fc::SystemErrorKind::kNotFound:
+      return FailureCause::kFolderMissing;
+    default:
+      return FailureCause::kOther;
+  }
+}
+
 // Every block the export reads is intact: a damaged executable writes nothing.
 void VerifyPayload(const std::vector<ExportStep>& steps) {
   for (const ExportStep& step : steps) {
     const int index = ManifestIndex(step.source);
     const kiln::EmbeddedResourceEntry* entry = kiln::FindEmbeddedResource(step.source);
-    if (entry == nullptr || index < 0) throw PatchFailure{step.source, "The patch does not contain this file"};
+    if (entry == nullptr || index < 0) throw Damaged(step.source, "The patch does not contain this file");
     if (static_cast<size_t>(index) >= payloadChecksums.size()) {
-      throw PatchFailure{step.source, "The patch holds no checksum for this file"};
+      throw Damaged(step.source, "The patch holds no checksum for this file");
     }
     uLong crc = crc32(0L, Z_NULL, 0);
     if (entry->length > 0) crc = crc32_z(crc, entry->data, static_cast<size_t>(entry->length));
     if (crc != payloadChecksums[static_cast<size_t>(index)]) {
-      throw PatchFailure{step.source, "The patch file is damaged (checksum mismatch); download it again"};
+      throw Damaged(step.source, "The patch file is damaged (checksum mismatch); download it again");
     }
   }
 }
@@ -47,18 +65,20 @@ void VerifyPayload(const std::vector<ExportStep>& steps) {
 void Stage(StagedUpdate& update, int index, const ExportStep& step) {
   kiln::EmitDebugLine(Text("Export ") + step.source + " nach: " + step.destination);
   if (stagingProbe != nullptr && !stagingProbe(index)) {
-    throw PatchFailure{step.destination, "Injected failure while writing the file"};
+    throw PatchFailure{.file = step.destination, .reason = "Injected failure while writing the file", .cause = FailureCause::kOther};
   }
   const Text staging = update.StagingPath(index);
   kiln::Ref<kiln::TStream> source = kiln::ReadableStreamFromUrl(Text(kProtocolPrefix) + step.source);
-  if (!source) throw PatchFailure{step.destination, Text("The patch does not contain ") + step.source};
+  if (!source) throw Damaged(step.destination, Text("The patch does not contain ") + step.source);
   fc::ClearSystemError();
   kiln::Ref<kiln::TStream> destination =
       stagingOpener != nullptr ? stagingOpener(staging) : kiln::OpenFileForWriting(staging);
   if (!destination) {
     fc::CaptureSystemError();
     Text reason = fc::LastSystemError();
-    throw PatchFailure{step.destination, Text("Cannot create ") + staging + (reason.IsEmpty() ? Text() : Text(" (") + reason + ")")};
+    throw PatchFailure{.file = step.destination,
+                       .reason = Text("Cannot create ") + staging + (reason.IsEmpty() ? Text() : Text(" (") + reason + ")"),
+                       .cause = CauseOfStagingError()};
   }
   try {
     kiln::TransferStream(source, destination, 4096);
@@ -67,12 +87,14 @@ void Stage(StagedUpdate& update, int index, const ExportStep& step) {
     fc::CaptureSystemError();
     const Text thrown = kiln::ThrownObjectText(std::current_exception());
     const Text reason = fc::LastSystemError();
+    const FailureCause cause = CauseOfStagingError();
     try {
       destination->Close();
     } catch (...) {
       // Already failing; the handle is closed either way.
     }
-    throw PatchFailure{step.destination, thrown + (reason.IsEmpty() ? Text() : Text(" (") + reason + ")")};
+    throw PatchFailure{.file = step.destination, .reason = thrown + (reason.IsEmpty() ? Text() : Text(" (") + reason + ")"),
+                       .cause = cause};
   }
   kiln::CloseStreamObject(source);
   update.Staged(index);
@@ -93,6 +115,7 @@ int RunExport(const std::vector<ExportStep>& steps) {
     return 0;
   } catch (const PatchFailure& failure) {
     lastFailure = failure;
+    if (lastFailure.cause == FailureCause::kNone) lastFailure.cause = FailureCause::kOther;
   }
   kiln::WriteErrorText(LastPatchFailureText() + (lastFailure.folderUnchanged ? "; no file was changed\n" : "\n"));
   return -1;

@@ -13,6 +13,15 @@ using kiln::Text;
 
 // The system's text for the last failed call ("No space left on device"), or the empty text.
 Text LastSystemError();
+// What the last failed call ran into, in the terms a user can act on.
+enum class SystemErrorKind {
+  kNone,
+  kNoAccess,  // read-only file or folder, or a file another program holds
+  kNoSpace,   // the disk or the user's quota is full
+  kNotFound,  // a folder on the way does not exist
+  kOther,
+};
+SystemErrorKind LastSystemErrorKind();
 void ClearSystemError();
 // Keeps the reason of the runtime library's last failed call, such as a failed write through a file
 // stream, for LastSystemError.

@@ -28,6 +28,20 @@ Text WithReason(const Text& what) {
   return reason.IsEmpty() ? what : what + " (" + reason + ")";
 }
 
+// The cause behind the last failed system call on a file, or on a folder.
+FailureCause CauseOfSystemError(bool aboutFolder) {
+  switch (fc::LastSystemErrorKind()) {
+    case fc::SystemErrorKind::kNoAccess:
+      return aboutFolder ? FailureCause::kFolderReadOnly : FailureCause::kFileReadOnlyOrInUse;
+    case fc::SystemErrorKind::kNoSpace:
+      return FailureCause::kDiskFull;
+    case fc::SystemErrorKind::kNotFound:
+      return FailureCause::kFolderMissing;
+    default:
+      return FailureCause::kOther;
+  }
+}
+
 }  // namespace
 
 StagedUpdate::StagedUpdate(std::vector<Text> destinations, Text journalFolder)
@@ -67,17 +81,22 @@ void StagedUpdate::RecoverInterruptedRun() {
     // The earlier run had moved every file into place: only its kept originals are left to drop.
     // The earlier update is complete: a failure here must not roll it back, so this run counts as
     // having nothing to undo, and the marker stays for the next run.
-    if (!DropOriginals() || !fc::RemoveFile(marker)) {
+    const Text kept = DropOriginals();
+    if (!kept.IsEmpty() || !fc::RemoveFile(marker)) {
       const Text reason = WithReason("Cannot finish the clean-up of an earlier completed update");
       committed_ = true;
-      throw PatchFailure{marker, reason};
+      throw PatchFailure{.file = kept.IsEmpty() ? marker : kept, .reason = reason,
+                         .cause = FailureCause::kEarlierRunNotFinished};
     }
   } else {
     RestoreOriginals();
   }
   for (const Text& d : destinations_) {
     for (const Text& leftover : {StagingName(d), PartialAsideName(d)}) {
-      if (!fc::RemoveFile(leftover)) Fail(leftover, WithReason("Cannot remove a file of an earlier run"));
+      if (!fc::RemoveFile(leftover)) {
+        Fail(d, WithReason(Text("Cannot remove ") + leftover + ", a file of an earlier run"),
+             FailureCause::kEarlierRunNotFinished);
+      }
     }
   }
 }
@@ -85,17 +104,25 @@ void StagedUpdate::RecoverInterruptedRun() {
 void StagedUpdate::Preflight() const {
   for (const Text& d : destinations_) {
     const Text folder = FolderOf(d);
-    if (kiln::QueryPathKind(folder) != kiln::FILETYPE_DIR) throw PatchFailure{d, Text("The folder ") + folder + " does not exist"};
+    if (kiln::QueryPathKind(folder) != kiln::FILETYPE_DIR) {
+      throw PatchFailure{.file = d, .reason = Text("The folder ") + folder + " does not exist",
+                         .cause = FailureCause::kFolderMissing};
+    }
     fc::ClearSystemError();
-    if (!fc::IsWritable(folder)) throw PatchFailure{d, WithReason(Text("No new files can be created in ") + folder)};
+    if (!fc::IsWritable(folder)) {
+      throw PatchFailure{.file = d, .reason = WithReason(Text("No new files can be created in ") + folder),
+                         .cause = CauseOfSystemError(true)};
+    }
     switch (kiln::QueryPathKind(d)) {
       case kiln::FILETYPE_NONE:
         break;
       case kiln::FILETYPE_FILE:
-        if (!fc::IsWritable(d)) throw PatchFailure{d, WithReason("The file cannot be written")};
+        if (!fc::IsWritable(d)) {
+          throw PatchFailure{.file = d, .reason = WithReason("The file cannot be written"), .cause = CauseOfSystemError(false)};
+        }
         break;
       default:
-        throw PatchFailure{d, "A folder stands where the file belongs"};
+        throw PatchFailure{.file = d, .reason = "A folder stands where the file belongs", .cause = FailureCause::kFolderInTheWay};
     }
   }
 }
@@ -105,32 +132,34 @@ void StagedUpdate::Staged(int index) {
   const Text staging = StagingName(d);
   fc::ClearSystemError();
   if (kiln::QueryPathKind(d) == kiln::FILETYPE_FILE && !fc::CopyPermissions(d, staging)) {
-    Fail(d, WithReason("Cannot give the new file the permissions of the old one"));
+    Fail(d, WithReason("Cannot give the new file the permissions of the old one"), CauseOfSystemError(false));
   }
   staged_[static_cast<size_t>(index)] = true;
 }
 
 void StagedUpdate::Commit() {
   if (std::find(staged_.begin(), staged_.end(), false) != staged_.end()) {
-    Fail(journalFolder_, "Not every file was written before the update was completed");
+    Fail(journalFolder_, "Not every file was written before the update was completed", FailureCause::kOther);
   }
   auto syncFolders = [&] {
-    if (!fc::SyncFolders(folders_)) Fail(journalFolder_, WithReason("Cannot write the folders to the disk"));
+    if (!fc::SyncFolders(folders_)) Fail(journalFolder_, WithReason("Cannot write the folders to the disk"), CauseOfSystemError(true));
   };
 
   // Every staged file reaches the disk before any destination changes.
   std::vector<Text> staging;
   for (const Text& d : destinations_) staging.push_back(StagingName(d));
   fc::ClearSystemError();
-  if (!fc::SyncFiles(staging)) Fail(journalFolder_, WithReason("Error writing to stream"));
+  if (!fc::SyncFiles(staging)) Fail(journalFolder_, WithReason("Error writing to stream"), CauseOfSystemError(false));
 
   // Keep every original under a second name, or mark the destination as new, before touching any.
   fc::ClearSystemError();
   for (const Text& d : destinations_) {
     if (kiln::QueryPathKind(d) == kiln::FILETYPE_FILE) {
-      if (!fc::KeepAside(d, AsideName(d), PartialAsideName(d))) Fail(d, WithReason("Cannot keep the old file until the update is complete"));
+      if (!fc::KeepAside(d, AsideName(d), PartialAsideName(d))) {
+        Fail(d, WithReason("Cannot keep the old file until the update is complete"), CauseOfSystemError(false));
+      }
     } else if (!fc::CreateEmptyFile(CreatedMarkerName(d))) {
-      Fail(d, WithReason("Cannot record the new file until the update is complete"));
+      Fail(d, WithReason("Cannot record the new file until the update is complete"), CauseOfSystemError(true));
     }
   }
   syncFolders();
@@ -138,19 +167,21 @@ void StagedUpdate::Commit() {
   // Each move is atomic, so every destination holds either its original or its new file.
   for (size_t i = 0; i < destinations_.size(); ++i) {
     const Text& d = destinations_[i];
-    if (commitProbe != nullptr && !commitProbe(static_cast<int>(i))) Fail(d, "Injected failure while replacing the file");
-    if (!fc::ReplaceFile(StagingName(d), d)) Fail(d, WithReason("Cannot replace the file"));
+    if (commitProbe != nullptr && !commitProbe(static_cast<int>(i))) {
+      Fail(d, "Injected failure while replacing the file", FailureCause::kOther);
+    }
+    if (!fc::ReplaceFile(StagingName(d), d)) Fail(d, WithReason("Cannot replace the file"), CauseOfSystemError(false));
   }
   syncFolders();
 
   // From here on the update counts as done, even for a run that is killed before it cleans up.
   if (!fc::CreateEmptyFile(CommittedMarkerName(journalFolder_)) || !fc::SyncFolders({journalFolder_})) {
-    Fail(journalFolder_, WithReason("Cannot record the completed update"));
+    Fail(journalFolder_, WithReason("Cannot record the completed update"), CauseOfSystemError(true));
   }
   committed_ = true;
   // The marker goes only when every kept original is gone: a leftover original must never be taken
   // for the file to restore by a later run.
-  if (DropOriginals()) fc::RemoveFile(CommittedMarkerName(journalFolder_));
+  if (DropOriginals().IsEmpty()) fc::RemoveFile(CommittedMarkerName(journalFolder_));
   fc::SyncFolders(folders_);
 }
 
@@ -177,12 +208,15 @@ void StagedUpdate::RestoreOriginals() {
     if (fc::Exists(aside)) {
       // When both names still link the same file, the move does nothing and the removal finishes it.
       if (!fc::ReplaceFile(aside, d) || !fc::RemoveFile(aside)) {
-        if (!failed) first = {d, WithReason(Text("Cannot restore the old file; it is kept as ") + aside), false};
+        if (!failed) {
+          first = {d, WithReason(Text("Cannot restore the old file; it is kept as ") + aside), false,
+                   FailureCause::kEarlierRunNotUndone};
+        }
         failed = true;
       }
     } else if (fc::Exists(created)) {
       if (!fc::RemoveFile(d) || !fc::RemoveFile(created)) {
-        if (!failed) first = {d, WithReason("Cannot remove the new file"), false};
+        if (!failed) first = {d, WithReason("Cannot remove the new file"), false, FailureCause::kEarlierRunNotUndone};
         failed = true;
       }
     }
@@ -191,17 +225,19 @@ void StagedUpdate::RestoreOriginals() {
   if (failed) throw first;
 }
 
-bool StagedUpdate::DropOriginals() {
-  bool all = true;
+Text StagedUpdate::DropOriginals() {
+  Text first;
   for (const Text& d : destinations_) {
-    all = fc::RemoveFile(AsideName(d)) && all;
-    all = fc::RemoveFile(CreatedMarkerName(d)) && all;
+    const bool aside = fc::RemoveFile(AsideName(d));
+    const bool created = fc::RemoveFile(CreatedMarkerName(d));
+    if (!(aside && created) && first.IsEmpty()) first = d;
   }
-  return all;
+  return first;
 }
 
-void StagedUpdate::Fail(const Text& file, const Text& reason) {
-  PatchFailure failure{file, reason};
+// Rolls this run back; when that fails too, the folder is not as it was and the reason says why.
+void StagedUpdate::Fail(const Text& file, const Text& reason, FailureCause cause) {
+  PatchFailure failure{file, reason, true, cause};
   try {
     RollBack();
   } catch (const PatchFailure& also) {

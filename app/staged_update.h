@@ -14,12 +14,28 @@ namespace zunto {
 
 using kiln::Text;
 
+// What a player can do about a failed update; set where the failure is found, worded by the status
+// screen.
+enum class FailureCause {
+  kNone,
+  kFileReadOnlyOrInUse,    // the file may not be written, or another program holds it
+  kFolderReadOnly,         // no new files can be made in the file's folder
+  kFolderMissing,          // the file's folder does not exist
+  kFolderInTheWay,         // a folder stands where the file belongs
+  kDiskFull,
+  kPayloadDamaged,         // the patcher's own blocks are incomplete or fail their checksum
+  kEarlierRunNotUndone,    // an interrupted earlier run left a file whose original cannot be put back
+  kEarlierRunNotFinished,  // a completed earlier run left kept originals that cannot be removed
+  kOther,
+};
+
 // Why an update failed: the file concerned and a reason a user can act on.
 struct PatchFailure {
   Text file;
   Text reason;
   // False when the folder could not be put back as it was; the reason then says what is left.
   bool folderUnchanged = true;
+  FailureCause cause = FailureCause::kNone;
 };
 
 class StagedUpdate {
@@ -62,9 +78,10 @@ class StagedUpdate {
 
  private:
   void RestoreOriginals();
-  // False when a kept original or a new-file mark could not be removed.
-  bool DropOriginals();
-  [[noreturn]] void Fail(const Text& file, const Text& reason);
+  // The first destination whose kept original or new-file mark could not be removed, or the empty
+  // text when every one is gone.
+  Text DropOriginals();
+  [[noreturn]] void Fail(const Text& file, const Text& reason, FailureCause cause);
 
   std::vector<Text> destinations_;
   Text journalFolder_;

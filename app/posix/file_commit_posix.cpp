@@ -91,6 +91,27 @@ bool CopyBytes(const Text& from, const Text& to) {
 void SetDiskSync(bool enabled) { diskSync = enabled; }
 
 Text LastSystemError() { return lastError == 0 ? Text() : Text::FromUtf8(::strerror(lastError)); }
+SystemErrorKind LastSystemErrorKind() {
+  switch (lastError) {
+    case 0:
+      return SystemErrorKind::kNone;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case ETXTBSY:
+    case EBUSY:
+      return SystemErrorKind::kNoAccess;
+    case ENOSPC:
+    case EDQUOT:
+      return SystemErrorKind::kNoSpace;
+    case ENOENT:
+    case ENOTDIR:
+      return SystemErrorKind::kNotFound;
+    default:
+      return SystemErrorKind::kOther;
+  }
+}
+
 void ClearSystemError() {
   lastError = 0;
   errno = 0;

@@ -1,3 +1,4 @@
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -10,6 +11,7 @@
 #include "app/file_commit.h"
 #include "app/manifest.h"
 #include "app/staged_update.h"
+#include "app/status_texts.h"
 #include "runtime/core/runtime.h"
 #include "runtime/filesystem/filesystem.h"
 #include "tests/app/game_folder_fixture.h"
@@ -29,6 +31,23 @@ void InstallOldFiles(const fs::path& root) {
     if (n++ % 2 == 0) WriteFileBytes(root / file.destination, "old contents of " + file.destination);
   }
 }
+
+// The player's lines for the last failure, in UTF-8, one per line.
+std::string PlayerLines() {
+  std::string lines;
+  for (const kiln::Text& line : FailureLines(LastPatchFailure())) lines += line.ToUtf8() + "\n";
+  return lines;
+}
+
+// What a child process leaves for its parent: the failure's cause and the player's lines.
+std::string FailureReport() {
+  return std::to_string(static_cast<int>(LastPatchFailure().cause)) + "\n" + PlayerLines();
+}
+std::string FailureReport(FailureCause cause, const std::string& lines) {
+  return std::to_string(static_cast<int>(cause)) + "\n" + lines;
+}
+
+constexpr const char* kUnchanged = "Es wurden keine Dateien verändert.\n";
 
 bool HasLeftovers(const std::map<std::string, std::string>& files) {
   for (const auto& [name, bytes] : files) {
@@ -146,23 +165,28 @@ TEST_F(ExportTest, PreflightFailuresLeaveTheFolderUntouched) {
     const char* what;
     std::function<void(const fs::path&)> spoil;
     const char* file;
+    FailureCause cause;
+    const char* line;
   };
   const std::vector<Case> cases = {
       {"missing home play-set folder", [](const fs::path& r) { fs::remove_all(r / "Zunto_Data/XMLData/Spielzuege"); },
-       "./Zunto_Data/XMLData/Spielzuege/AussenTaeuschenL.xml"},
+       "./Zunto_Data/XMLData/Spielzuege/AussenTaeuschenL.xml", FailureCause::kFolderMissing,
+       "Der Ordner Zunto_Data/XMLData/Spielzuege fehlt.\n"},
       {"missing guest play-set folder",
        [](const fs::path& r) { fs::remove_all(r / "Zunto_Data/XMLData/SpielzuegeGast"); },
-       "./Zunto_Data/XMLData/SpielzuegeGast/AussenTaeuschenL.xml"},
+       "./Zunto_Data/XMLData/SpielzuegeGast/AussenTaeuschenL.xml", FailureCause::kFolderMissing,
+       "Der Ordner Zunto_Data/XMLData/SpielzuegeGast fehlt.\n"},
       {"folder where the game executable belongs", [](const fs::path& r) { fs::remove_all(r / "Zunto.exe"), fs::create_directory(r / "Zunto.exe"); },
-       "./Zunto.exe"},
+       "./Zunto.exe", FailureCause::kFolderInTheWay, "Wo Zunto.exe hingehört, steht ein Ordner.\n"},
       {"folder where the last file belongs", [](const fs::path& r) { fs::remove_all(r / "Anleitung.pdf"), fs::create_directory(r / "Anleitung.pdf"); },
-       "./Anleitung.pdf"},
+       "./Anleitung.pdf", FailureCause::kFolderInTheWay, "Wo Anleitung.pdf hingehört, steht ein Ordner.\n"},
       {"folder where a play-set file belongs",
        [](const fs::path& r) {
          fs::remove_all(r / "Zunto_Data/XMLData/SpielzuegeGast/Schwede.xml");
          fs::create_directories(r / "Zunto_Data/XMLData/SpielzuegeGast/Schwede.xml/x");
        },
-       "./Zunto_Data/XMLData/SpielzuegeGast/Schwede.xml"},
+       "./Zunto_Data/XMLData/SpielzuegeGast/Schwede.xml", FailureCause::kFolderInTheWay,
+       "Wo Zunto_Data/XMLData/SpielzuegeGast/Schwede.xml hingehört, steht ein Ordner.\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -174,6 +198,7 @@ TEST_F(ExportTest, PreflightFailuresLeaveTheFolderUntouched) {
     EXPECT_EQ(ExportPayload(), -1);
     EXPECT_EQ(Snapshot(Root()), before);
     EXPECT_EQ(LastPatchFailure().file.ToUtf8(), c.file);
+    EXPECT_EQ(FailureReport(), FailureReport(c.cause, std::string(c.line) + kUnchanged));
     fs::remove_all(Root() / "Zunto.exe");
     fs::remove_all(Root() / "Anleitung.pdf");
   }
@@ -186,12 +211,21 @@ TEST_F(ExportTest, ReadOnlyDestinationOrFolderLeavesTheFolderUntouched) {
     const char* what;
     fs::path readOnly;
     fs::perms perms;
+    FailureCause cause;
+    const char* line;
   };
   const std::vector<Case> cases = {
-      {"read-only game executable", "Zunto.exe", fs::perms(0444)},
-      {"read-only play-set file", "Zunto_Data/XMLData/SpielzuegeGast/Kreuzen.xml", fs::perms(0444)},
-      {"read-only play-set folder", "Zunto_Data/XMLData/SpielzuegeGast", fs::perms(0555)},
+      {"read-only game executable", "Zunto.exe", fs::perms(0444), FailureCause::kFileReadOnlyOrInUse,
+       "Zunto.exe ist schreibgeschützt oder wird gerade benutzt.\n"},
+      // Too long for the window with its full path: the leading folders go.
+      {"read-only play-set file", "Zunto_Data/XMLData/SpielzuegeGast/Kreuzen.xml", fs::perms(0444),
+       FailureCause::kFileReadOnlyOrInUse, "SpielzuegeGast/Kreuzen.xml ist schreibgeschützt oder wird gerade benutzt.\n"},
+      {"read-only play-set folder", "Zunto_Data/XMLData/SpielzuegeGast", fs::perms(0555), FailureCause::kFolderReadOnly,
+       "Der Ordner Zunto_Data/XMLData/SpielzuegeGast ist schreibgeschützt.\n"},
   };
+  kiln::test::TempDir outputs;
+  fs::permissions(outputs.Path(), fs::perms(0777));
+  const fs::path report = outputs.Path() / "report";
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     InstallOldFiles(Root());
@@ -204,10 +238,12 @@ TEST_F(ExportTest, ReadOnlyDestinationOrFolderLeavesTheFolderUntouched) {
     const auto before = Snapshot(Root());
     const int status = RunUnprivilegedInChild([&] {
       if (ExportPayload() != -1) return 1;
+      WriteFileBytes(report, FailureReport());
       return LastPatchFailure().reason.ToUtf8().find("Permission denied") != std::string::npos ? 0 : 2;
     });
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(ReadFileBytes(report), FailureReport(c.cause, std::string(c.line) + kUnchanged));
     EXPECT_EQ(Snapshot(Root()), before);
     fs::permissions(Root() / c.readOnly, fs::perms(0777));
   }
@@ -275,23 +311,71 @@ TEST_F(ExportTest, CommitFailureAtAnyFileRestoresEveryOriginal) {
   ExpectFullyPatched();
 }
 
-TEST_F(ExportTest, FileSizeLimitFailsTheWriteAndChangesNothing) {
-  InstallOldFiles(Root());
-  const auto before = Snapshot(Root());
-  const int status = RunInChild([] {
-    // Below the game executable's block, above every file staged before it.
-    rlimit limit{8192, 8192};
-    if (setrlimit(RLIMIT_FSIZE, &limit) != 0) return 3;
-    if (ExportPayload() != -1) return 1;
-    const std::string reason = LastPatchFailure().reason.ToUtf8();
-    return LastPatchFailure().file == "./Zunto.exe" && reason.find("Error writing to stream") == 0 &&
-                   reason.find("File too large") != std::string::npos
-               ? 0
-               : 2;
-  });
-  ASSERT_TRUE(WIFEXITED(status)) << "the child ended by signal " << WTERMSIG(status);
-  EXPECT_EQ(WEXITSTATUS(status), 0);
-  EXPECT_EQ(Snapshot(Root()), before);
+// A small file system mounted for the test; mounted only where the process may mount.
+class SmallDisk {
+ public:
+  SmallDisk(const fs::path& at, const char* size) : at_(at) {
+    fs::create_directory(at_);
+    mounted_ = mount("tmpfs", at_.c_str(), "tmpfs", 0, (std::string("size=") + size).c_str()) == 0;
+  }
+  ~SmallDisk() {
+    if (mounted_) umount2(at_.c_str(), MNT_DETACH);
+  }
+  SmallDisk(const SmallDisk&) = delete;
+  SmallDisk& operator=(const SmallDisk&) = delete;
+  bool Mounted() const { return mounted_; }
+
+ private:
+  fs::path at_;
+  bool mounted_ = false;
+};
+
+TEST_F(ExportTest, WriteFaultsOfTheDiskChangeNothing) {
+  struct Case {
+    const char* what;
+    rlim_t fileSizeLimit;  // RLIM_INFINITY: the game folder lies on a disk too small for the patch
+    const char* reason;
+    FailureCause cause;
+    const char* line;
+  };
+  const std::vector<Case> cases = {
+      // Below the game executable's block, above every file staged before it.
+      {"file size limit", 8192, "File too large", FailureCause::kOther, "Zunto.exe konnte nicht geschrieben werden.\n"},
+      {"full disk", RLIM_INFINITY, "No space left on device", FailureCause::kDiskFull,
+       "Auf dem Laufwerk ist nicht genug Platz.\n"},
+  };
+  kiln::test::TempDir outputs;
+  const fs::path report = outputs.Path() / "report";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::unique_ptr<SmallDisk> disk;
+    fs::path game = Root();
+    if (c.fileSizeLimit == RLIM_INFINITY) {
+      game = Root() / "small";
+      disk = std::make_unique<SmallDisk>(game, "48k");
+      if (!disk->Mounted()) {
+        std::printf("skipped: this process may not mount a small file system\n");
+        continue;
+      }
+      MakeGameFolder(game);
+    }
+    fs::current_path(game);
+    InstallOldFiles(game);
+    const auto before = Snapshot(game);
+    const int status = RunInChild([&] {
+      rlimit limit{c.fileSizeLimit, c.fileSizeLimit};
+      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) return 3;
+      if (ExportPayload() != -1) return 1;
+      WriteFileBytes(report, FailureReport());
+      const std::string reason = LastPatchFailure().reason.ToUtf8();
+      return reason.find("Error writing to stream") == 0 && reason.find(c.reason) != std::string::npos ? 0 : 2;
+    });
+    ASSERT_TRUE(WIFEXITED(status)) << "the child ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(ReadFileBytes(report), FailureReport(c.cause, std::string(c.line) + kUnchanged));
+    EXPECT_EQ(Snapshot(game), before);
+    fs::current_path(Root());
+  }
 }
 
 TEST_F(ExportTest, DamagedBlockWritesNothing) {
@@ -304,6 +388,9 @@ TEST_F(ExportTest, DamagedBlockWritesNothing) {
   FlipTestBlockBit(last, 77);
   EXPECT_EQ(LastPatchFailure().file.ToUtf8(), "./data/Anleitung.pdf");
   EXPECT_NE(LastPatchFailure().reason.ToUtf8().find("damaged"), std::string::npos);
+  EXPECT_EQ(FailureReport(), FailureReport(FailureCause::kPayloadDamaged,
+                                           std::string("Die Patch-Datei ist beschädigt. Bitte lade sie erneut herunter.\n") +
+                                               kUnchanged));
   EXPECT_EQ(Snapshot(Root()), before);
 }
 
@@ -413,13 +500,20 @@ TEST_F(ExportTest, UnrestorableEarlierRunIsNotReportedAsUnchanged) {
   WriteFileBytes(Root() / "PatchLog1.txt", "new contents");
   WriteFileBytes(Root() / ".PatchLog1.txt.zpatch-bak", "old contents");
   fs::permissions(Root(), fs::perms(0555));
+  kiln::test::TempDir outputs;
+  fs::permissions(outputs.Path(), fs::perms(0777));
+  const fs::path report = outputs.Path() / "report";
   const int status = RunUnprivilegedInChild([&] {
     if (ExportPayload() != -1) return 1;
+    WriteFileBytes(report, FailureReport());
     return LastPatchFailure().folderUnchanged ? 2 : 0;
   });
   fs::permissions(Root(), fs::perms(0755));
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(ReadFileBytes(report), FailureReport(FailureCause::kEarlierRunNotUndone,
+                                                 "Ein abgebrochener Patch-Lauf ließ sich nicht rückgängig machen.\n"
+                                                 "PatchLog1.txt konnte nicht wiederhergestellt werden.\n"));
 }
 
 TEST_F(ExportTest, RunKilledAfterCommittingIsFinishedByTheNextRun) {
@@ -448,10 +542,20 @@ TEST_F(ExportTest, CompletedEarlierRunIsNeverRolledBack) {
   }
   fs::permissions(Root(), fs::perms(0777));
   fs::permissions(playSet, fs::perms(0555));
-  const int status = RunUnprivilegedInChild([&] { return ExportPayload() == -1 ? 0 : 1; });
+  kiln::test::TempDir outputs;
+  fs::permissions(outputs.Path(), fs::perms(0777));
+  const fs::path report = outputs.Path() / "report";
+  const int status = RunUnprivilegedInChild([&] {
+    if (ExportPayload() != -1) return 1;
+    WriteFileBytes(report, FailureReport());
+    return 0;
+  });
   fs::permissions(playSet, fs::perms(0755));
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(ReadFileBytes(report), FailureReport(FailureCause::kEarlierRunNotFinished,
+                                                 "Ein früherer Patch-Lauf ließ sich nicht abschließen.\n"
+                                                 "Reste davon bei XMLData/Spielzuege/Daene.xml ließen sich nicht löschen.\n"));
   EXPECT_EQ(ReadFileBytes(playSet / "Daene.xml"), patched);
   EXPECT_TRUE(fs::exists(Root() / ".zpatch-committed"));
   // With the folder writable again the next run finishes the clean-up.
