@@ -20,60 +20,75 @@ Text Text::FromLatin1(std::string_view bytes) {
   return Text(std::move(units));
 }
 
-Text Text::FromUtf8(std::string_view utf8) {
+int DecodeUtf8Char(std::string_view bytes, size_t at, unsigned& code) {
+  auto byte = [&](size_t k) { return static_cast<unsigned char>(bytes[k]); };
+  unsigned lead = byte(at);
+  int extra = 0;
+  unsigned min = 0;
+  if (lead < 0x80) {
+    code = lead;
+    return 1;
+  } else if ((lead & 0xE0) == 0xC0) {
+    extra = 1, code = lead & 0x1F, min = 0x80;
+  } else if ((lead & 0xF0) == 0xE0) {
+    extra = 2, code = lead & 0x0F, min = 0x800;
+  } else if ((lead & 0xF8) == 0xF0) {
+    extra = 3, code = lead & 0x07, min = 0x10000;
+  } else {
+    return 0;
+  }
+  if (bytes.size() - at <= static_cast<size_t>(extra)) return 0;
+  for (int k = 1; k <= extra; ++k) {
+    unsigned next = byte(at + static_cast<size_t>(k));
+    if ((next & 0xC0) != 0x80) return 0;
+    code = (code << 6) | (next & 0x3F);
+  }
+  if (code < min || (code >= 0xD800 && code < 0xE000) || code > 0x10FFFF) return 0;
+  return extra + 1;
+}
+
+void AppendUtf16(std::u16string& out, unsigned code) {
+  if (code < 0x10000) {
+    out.push_back(static_cast<char16_t>(code));
+    return;
+  }
+  code -= 0x10000;
+  out.push_back(static_cast<char16_t>(0xD800 + (code >> 10)));
+  out.push_back(static_cast<char16_t>(0xDC00 + (code & 0x3FF)));
+}
+
+namespace {
+
+constexpr char16_t kReplacementCharacter = 0xFFFD;
+
+template <typename OnCharacter>
+std::u16string DecodeUtf8(std::string_view utf8, OnCharacter onCharacter) {
   std::u16string units;
   units.reserve(utf8.size());
   size_t i = 0;
-  const size_t n = utf8.size();
-  auto byteAt = [&](size_t k) { return static_cast<unsigned char>(utf8[k]); };
-  while (i < n) {
-    unsigned c = byteAt(i);
-    if (c < 0x80) {
-      units.push_back(static_cast<char16_t>(c));
-      ++i;
-      continue;
-    }
-    int extra = 0;
+  while (i < utf8.size()) {
     unsigned code = 0;
-    if ((c & 0xE0) == 0xC0) {
-      extra = 1;
-      code = c & 0x1F;
-    } else if ((c & 0xF0) == 0xE0) {
-      extra = 2;
-      code = c & 0x0F;
-    } else if ((c & 0xF8) == 0xF0) {
-      extra = 3;
-      code = c & 0x07;
-    } else {
-      // A stray continuation or invalid lead byte stands for itself as Latin-1.
-      units.push_back(static_cast<char16_t>(c));
+    int length = DecodeUtf8Char(utf8, i, code);
+    if (length == 0) {
+      units.push_back(kReplacementCharacter);
       ++i;
       continue;
     }
-    if (i + static_cast<size_t>(extra) >= n) {
-      // Truncated sequence at the end: keep the bytes as Latin-1 units.
-      for (; i < n; ++i) units.push_back(static_cast<char16_t>(byteAt(i)));
-      break;
-    }
-    bool valid = true;
-    for (int k = 1; k <= extra; ++k) {
-      unsigned cc = byteAt(i + static_cast<size_t>(k));
-      if ((cc & 0xC0) != 0x80) {
-        valid = false;
-        break;
-      }
-      code = (code << 6) | (cc & 0x3F);
-    }
-    if (!valid) {
-      units.push_back(static_cast<char16_t>(c));
-      ++i;
-      continue;
-    }
+    onCharacter(units, code);
+    i += static_cast<size_t>(length);
+  }
+  return units;
+}
+
+}  // namespace
+
+std::u16string Utf8ToUtf16(std::string_view utf8) { return DecodeUtf8(utf8, AppendUtf16); }
+
+Text Text::FromUtf8(std::string_view utf8) {
+  return Text(DecodeUtf8(utf8, [](std::u16string& units, unsigned code) {
     if (code > 0xFFFF) throw Text("Unicode character out of UCS-2 range");
     units.push_back(static_cast<char16_t>(code));
-    i += static_cast<size_t>(extra) + 1;
-  }
-  return Text(std::move(units));
+  }));
 }
 
 Text Text::FromUtf16(const char16_t* zeroTerminated) { return Text(zeroTerminated); }
@@ -182,6 +197,8 @@ char16_t LowerUnit(char16_t u) {
   // Latin-1 capitals (the multiplication sign 0xD7 has no case).
   if (u <= 0xDE) return u == 0xD7 ? u : static_cast<char16_t>(u + 32);
   // Latin Extended-A: capitals and small letters alternate.
+  // Capital I with dot above lowers to the plain i, not to the dotless i beside it.
+  if (u == 0x130) return u'i';
   if ((u >= 0x100 && u <= 0x137) || (u >= 0x14A && u <= 0x177)) return (u & 1) ? u : static_cast<char16_t>(u + 1);
   if ((u >= 0x139 && u <= 0x148) || (u >= 0x179 && u <= 0x17E)) return (u & 1) ? static_cast<char16_t>(u + 1) : u;
   if (u == 0x178) return 0xFF;

@@ -17,7 +17,9 @@ class Text {
   explicit Text(std::u16string units) : units_(std::move(units)) {}
 
   static Text FromLatin1(std::string_view bytes);
-  // Throws the text "Unicode character out of UCS-2 range" for characters above U+FFFF.
+  // Strict UTF-8: every byte that starts no well-formed sequence (overlong forms and encoded
+  // surrogates included) becomes U+FFFD. Throws the text "Unicode character out of UCS-2 range"
+  // for characters above U+FFFF.
   static Text FromUtf8(std::string_view utf8);
   static Text FromUtf16(const char16_t* zeroTerminated);
   static Text FromInt(int64_t value);
@@ -64,5 +66,14 @@ class Text {
 char16_t LowerUnit(char16_t unit);
 // Appends the UTF-8 bytes of one character (up to U+10FFFF).
 void AppendUtf8(std::string& out, unsigned code);
+// The length of the well-formed UTF-8 sequence at `at` (1..4) with its character in `code`, or 0
+// when the byte there starts none: a stray or invalid byte, a truncated sequence, an overlong form,
+// an encoded surrogate or a value past U+10FFFF.
+int DecodeUtf8Char(std::string_view bytes, size_t at, unsigned& code);
+// Appends one character as UTF-16: characters above U+FFFF as a surrogate pair.
+void AppendUtf16(std::u16string& out, unsigned code);
+// UTF-8 as UTF-16 code units, characters above U+FFFF as surrogate pairs, bytes that start no
+// well-formed sequence as U+FFFD.
+std::u16string Utf8ToUtf16(std::string_view utf8);
 
 }  // namespace kiln

@@ -18,6 +18,28 @@ TEST(Text, Utf8DecodesBmpAndRejectsAstralCharacters) {
   }
 }
 
+// A decoded "/" or zero unit that was never in the bytes opens paths nobody named.
+TEST(Text, MalformedUtf8BecomesReplacementCharacters) {
+  struct Case {
+    const char* bytes;
+    std::u16string units;
+  };
+  const Case cases[] = {
+      {"\xC0\xAF", u"\uFFFD\uFFFD"},                  // overlong "/"
+      {"\xE0\x80\xAF", u"\uFFFD\uFFFD\uFFFD"},         // overlong "/" in three bytes
+      {"\xF0\x80\x80\x80x", u"\uFFFD\uFFFD\uFFFD\uFFFDx"},  // overlong zero
+      {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},         // encoded surrogate
+      {"a\x80" "b\xFF", u"a\uFFFDb\uFFFD"},               // stray continuation, invalid byte
+      {"\xC3", u"\uFFFD"},                             // truncated at the end
+      {"\xC3(", u"\uFFFD("},                           // truncated by the next character
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Text::FromUtf8(c.bytes).Units(), c.units) << c.bytes;
+  }
+  // Past U+10FFFF is malformed, not a character out of range.
+  EXPECT_EQ(Text::FromUtf8("\xF4\x90\x80\x80").Units(), u"\uFFFD\uFFFD\uFFFD\uFFFD");
+}
+
 TEST(Text, EightBitConversionsKeepLowBytes) {
   Text t = Text::FromLatin1("\xFC\x01");
   EXPECT_EQ(t.Length(), 2);
@@ -38,6 +60,7 @@ TEST(Text, OrdinalCompareByFirstDifferenceThenLength) {
 TEST(Text, LowerCaseAsciiAndTable) {
   EXPECT_EQ(Text(u"INCBIN::ÄÖÜ×Ÿ").ToLower().Units(), u"incbin::äöü×ÿ");
   EXPECT_EQ(Text(u"ŁĄ").ToLower().Units(), u"łą");
+  EXPECT_EQ(Text(u"\u0130\u0131I").ToLower().Units(), u"i\u0131i");
 }
 
 TEST(Text, SliceFindReplace) {
