@@ -56,7 +56,11 @@ class Injector {
  public:
   Injector() : display_(XOpenDisplay(nullptr)) {}
   ~Injector() {
-    if (display_ != nullptr) XCloseDisplay(display_);
+    if (display_ == nullptr) return;
+    for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
+      XChangeKeyboardMapping(display_, it->code, static_cast<int>(it->syms.size()), it->syms.data(), 1);
+    }
+    XCloseDisplay(display_);
   }
   Injector(const Injector&) = delete;
   Injector& operator=(const Injector&) = delete;
@@ -85,6 +89,21 @@ class Injector {
     }
     return 0;
   }
+  // Gives the key with X keycode `code` the two symbols of another layout until the test ends.
+  void Remap(KeyCode code, KeySym unshifted, KeySym shifted) {
+    int perCode = 0;
+    KeySym* syms = XGetKeyboardMapping(display_, code, 1, &perCode);
+    saved_.push_back({code, std::vector<KeySym>(syms, syms + perCode)});
+    XFree(syms);
+    KeySym mapping[2] = {unshifted, shifted};
+    XChangeKeyboardMapping(display_, code, 2, mapping, 1);
+    XSync(display_, False);
+  }
+  void TapCode(KeyCode code) {
+    XTestFakeKeyEvent(display_, code, True, CurrentTime);
+    XTestFakeKeyEvent(display_, code, False, CurrentTime);
+    XSync(display_, False);
+  }
   void Key(KeySym keysym, bool press) {
     XTestFakeKeyEvent(display_, Code(keysym), press ? True : False, CurrentTime);
     XSync(display_, False);
@@ -103,7 +122,12 @@ class Injector {
   }
 
  private:
+  struct SavedMapping {
+    KeyCode code;
+    std::vector<KeySym> syms;
+  };
   Display* display_;
+  std::vector<SavedMapping> saved_;
 };
 
 class X11Input : public testing::Test {
@@ -244,6 +268,46 @@ TEST_F(X11Input, ControlCharactersAndKeysThatTypeNothing) {
                                        {515, 3, 2, 0, 0, true},
                                        {514, 0x43, 2, 0, 0, true},
                                        {514, 162, 0, 0, 0, true}}));
+}
+
+// X keycodes are PC scan codes + 8; the layouts are set up by remapping single keys.
+TEST_F(X11Input, EveryLayoutsKeysGiveTheCodesOfTheirLayoutOrPosition) {
+  struct Case {
+    int scanCode;
+    KeySym unshifted, shifted;
+    int32_t vk;
+    std::u16string typed;
+  };
+  const Case cases[] = {
+      {0x02, XK_ampersand, XK_1, '1', u"&"},        // French digit row
+      {0x03, XK_eacute, XK_2, '2', u"\u00E9"},
+      {0x04, XK_quotedbl, XK_3, '3', u"\""},
+      {0x27, XK_odiaeresis, XK_Odiaeresis, 0xC0, u"\u00F6"},  // German
+      {0x1A, XK_aring, XK_Aring, 0xDB, u"\u00E5"},            // Swedish, by position
+      {0x1E, XK_Cyrillic_ef, XK_Cyrillic_EF, 'A', u"\u0444"},  // Russian, by position
+      // Beyond the basic plane: two character events, as a Unicode window gets them.
+      {0x2C, 0x0101D11E, 0x0101D11E, 'Z', u"\U0001D11E"},
+  };
+  for (const Case& c : cases) injector().Remap(static_cast<KeyCode>(c.scanCode + 8), c.unshifted, c.shifted);
+  Take();
+  for (const Case& c : cases) {
+    injector().TapCode(static_cast<KeyCode>(c.scanCode + 8));
+    std::vector<Seen> expected{{513, c.vk, 0, 0, 0, true}};
+    for (char16_t unit : c.typed) expected.push_back({515, unit, 0, 0, 0, true});
+    expected.push_back({514, c.vk, 0, 0, 0, true});
+    EXPECT_EQ(Take(), expected) << "scan code " << c.scanCode;
+  }
+}
+
+TEST_F(X11Input, AltF4RequestsTheWindowsClose) {
+  injector().Key(XK_Alt_L, true);
+  injector().Tap(XK_F4);
+  injector().Key(XK_Alt_L, false);
+  EXPECT_EQ(Take(), (std::vector<Seen>{{513, 164, 4, 0, 0, true},
+                                       {513, 115, 4, 0, 0, true},
+                                       {259, 0, 4, 0, 0, true},
+                                       {514, 115, 4, 0, 0, true},
+                                       {514, 164, 0, 0, 0, true}}));
 }
 
 TEST_F(X11Input, KeypadGivesDigitCodesOnlyWithNumLock) {
@@ -402,15 +466,17 @@ TEST_F(X11Input, PostedCallWakesAWaitAndRunsOnTheMainThread) {
 }
 
 TEST_F(X11Input, DeadKeyComposesWithTheNextKeyIntoOneCharacter) {
-  injector().Code(XK_dead_diaeresis);
+  // The dead key sits where German keyboards have it, on the US "[" key.
+  constexpr KeyCode kDeadKey = 0x1A + 8;
+  injector().Remap(kDeadKey, XK_dead_diaeresis, XK_dead_diaeresis);
   Take();
-  injector().Tap(XK_dead_diaeresis);
+  injector().TapCode(kDeadKey);
   injector().Tap(XK_u);
-  std::vector<Seen> chars;
-  for (const Seen& s : Take()) {
-    if (s.id == kEventKeyChar) chars.push_back(s);
-  }
-  EXPECT_EQ(chars, (std::vector<Seen>{{515, 0xFC, 0, 0, 0, true}}));
+  EXPECT_EQ(Take(), (std::vector<Seen>{{513, 0xDB, 0, 0, 0, true},
+                                       {514, 0xDB, 0, 0, 0, true},
+                                       {513, 'U', 0, 0, 0, true},
+                                       {515, 0xFC, 0, 0, 0, true},
+                                       {514, 'U', 0, 0, 0, true}}));
 }
 
 TEST_F(X11Input, MoveMouseUsesTheFocusedWindowsClientCoordinates) {

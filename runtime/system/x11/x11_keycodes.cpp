@@ -58,7 +58,23 @@ constexpr KeyMapping kKeyTable[] = {
     {XK_section, 0xDC},
 };
 
+// US-layout codes of the main block by scan code 0x00..0x58; the keypad (0x47..0x53) is left out,
+// its keysyms always name it.
+constexpr unsigned char kScanCodeKeys[0x59] = {
+    0,    0x1B, '1',  '2',  '3',  '4',  '5',  '6',  '7',  '8',  '9',  '0',  0xBD, 0xBB, 0x08, 0x09,
+    'Q',  'W',  'E',  'R',  'T',  'Y',  'U',  'I',  'O',  'P',  0xDB, 0xDD, 0x0D, 0xA2, 'A',  'S',
+    'D',  'F',  'G',  'H',  'J',  'K',  'L',  0xBA, 0xDE, 0xC0, 0xA0, 0xDC, 'Z',  'X',  'C',  'V',
+    'B',  'N',  'M',  0xBC, 0xBE, 0xBF, 0xA1, 0x6A, 0xA4, 0x20, 0x14, 0x70, 0x71, 0x72, 0x73, 0x74,
+    0x75, 0x76, 0x77, 0x78, 0x79, 0x90, 0x91, 0,    0,    0,    0,    0,    0,    0,    0,    0,
+    0,    0,    0,    0,    0,    0,    0xE2, 0x7A, 0x7B,
+};
+
 }  // namespace
+
+int VirtualKeyForScanCode(int scanCode) {
+  if (scanCode < 0 || scanCode >= static_cast<int>(sizeof kScanCodeKeys)) return 0;
+  return kScanCodeKeys[scanCode];
+}
 
 int VirtualKeyForKeysym(KeySym keysym) {
   if (keysym >= XK_a && keysym <= XK_z) return static_cast<int>(keysym - XK_a) + 0x41;

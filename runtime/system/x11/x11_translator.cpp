@@ -7,6 +7,7 @@
 #include <array>
 #include <string>
 
+#include "runtime/core/text.h"
 #include "runtime/system/events.h"
 #include "runtime/system/x11/x11_display.h"
 #include "runtime/system/x11/x11_keycodes.h"
@@ -14,6 +15,10 @@
 
 namespace kiln::x11 {
 namespace {
+
+constexpr int kF4Key = 0x73;
+constexpr int kControlBit = 2;
+constexpr int kAltBit = 4;
 
 int modifierMask = 0;
 // Sided modifier keys (by virtual-key code) and X keycodes currently down.
@@ -74,35 +79,23 @@ bool InsideClientArea(Window window, int x, int y) {
   return x >= 0 && y >= 0 && x < width && y < height;
 }
 
-void AppendUtf8AsUtf16(const char* bytes, int length, std::u16string& out) {
-  Text text = Text::FromUtf8(std::string_view(bytes, static_cast<size_t>(length)));
-  out += text.Units();
-}
-
-// The characters a key press types, as the code units the character messages would deliver.
+// The characters a key press types, as the code units the character messages would deliver:
+// characters beyond the basic plane as their two surrogates.
 std::u16string TypedUnits(XKeyEvent& key, XIC inputContext, KeySym* keysym) {
   std::u16string units;
   char buffer[64];
   if (inputContext != nullptr) {
     Status status = 0;
     int length = Xutf8LookupString(inputContext, &key, buffer, sizeof buffer, keysym, &status);
+    std::string large;
+    const char* bytes = buffer;
     if (status == XBufferOverflow) {
-      std::string large(static_cast<size_t>(length) + 1, '\0');
+      large.assign(static_cast<size_t>(length) + 1, '\0');
       length = Xutf8LookupString(inputContext, &key, large.data(), static_cast<int>(large.size()), keysym, &status);
-      if (status == XLookupChars || status == XLookupBoth) {
-        try {
-          AppendUtf8AsUtf16(large.data(), length, units);
-        } catch (...) {
-        }
-      }
-      return units;
+      bytes = large.data();
     }
-    if (status == XLookupChars || status == XLookupBoth) {
-      try {
-        AppendUtf8AsUtf16(buffer, length, units);
-      } catch (const Text&) {
-        // Characters beyond UTF-16's basic plane are not delivered one by one; they are skipped.
-      }
+    if ((status == XLookupChars || status == XLookupBoth) && length > 0) {
+      units = Utf8ToUtf16(std::string_view(bytes, static_cast<size_t>(length)));
     }
     return units;
   }
@@ -111,8 +104,13 @@ std::u16string TypedUnits(XKeyEvent& key, XIC inputContext, KeySym* keysym) {
   return units;
 }
 
-// The virtual-key code of a key event: the key's unshifted symbol, except on the keypad, where
-// Num Lock (and Shift undoing it) decide between digits and navigation keys.
+bool IsLetterOrDigitKey(int vk) { return (vk >= '0' && vk <= '9') || (vk >= 'A' && vk <= 'Z'); }
+
+// The virtual-key code of a key event, as the window system's layouts assign them: the key's
+// unshifted symbol if it is a letter or digit; a digit on the shifted level (the digit row of French
+// or Czech keyboards); the symbol's own code; else the code of the key's position on the US layout,
+// so every key of any layout has one. On the keypad Num Lock (and Shift undoing it) decide between
+// digits and navigation keys.
 int VirtualKeyOf(XKeyEvent& key) {
   KeySym keysym = XLookupKeysym(&key, 0);
   if (IsKeypadKey(keysym)) {
@@ -122,8 +120,14 @@ int VirtualKeyOf(XKeyEvent& key) {
         IsKeypadKey(resolved)) {
       keysym = resolved;
     }
+    return VirtualKeyForKeysym(keysym);
   }
-  return VirtualKeyForKeysym(keysym);
+  int vk = VirtualKeyForKeysym(keysym);
+  if (IsLetterOrDigitKey(vk)) return vk;
+  KeySym shifted = XLookupKeysym(&key, 1);
+  if (shifted >= XK_0 && shifted <= XK_9) return static_cast<int>(shifted - XK_0) + '0';
+  if (vk != 0) return vk;
+  return VirtualKeyForScanCode(static_cast<int>(key.keycode) - 8);
 }
 
 void TranslateKeyPress(XKeyEvent& key, const Ref<TObject>& source, XIC inputContext, bool filtered) {
@@ -136,6 +140,7 @@ void TranslateKeyPress(XKeyEvent& key, const Ref<TObject>& source, XIC inputCont
     // Delete types nothing, as on the other window systems.
     if (typed == XK_Delete || typed == XK_KP_Delete) units.clear();
   }
+  bool closeRequested = false;
   if (key.keycode != 0) {
     int vk = VirtualKeyOf(key);
     bool repeat = keycodeDown[key.keycode & 0xFF];
@@ -145,8 +150,12 @@ void TranslateKeyPress(XKeyEvent& key, const Ref<TObject>& source, XIC inputCont
       RecomputeModifierMask();
     }
     if (vk > 0 && vk < 256) Emit(repeat ? kEventKeyRepeat : kEventKeyDown, source, vk, 0, 0);
+    closeRequested = vk == kF4Key && (modifierMask & (kAltBit | kControlBit)) == kAltBit;
   }
   for (char16_t unit : units) Emit(kEventKeyChar, source, unit, 0, 0);
+  // Alt+F4 closes the window as the system menu would; a window manager that binds it grabs the
+  // key, so the program sees it only where nothing else handles it.
+  if (closeRequested) Emit(kEventAppTerminate, source, 0, 0, 0);
 }
 
 void TranslateKeyRelease(XKeyEvent& key, const Ref<TObject>& source) {

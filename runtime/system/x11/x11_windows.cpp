@@ -220,14 +220,17 @@ void DispatchPendingEvents() {
       XRefreshKeyboardMapping(&event.xmapping);
       continue;
     }
+    // The input method may rewrite the event it keeps: the key that completes a composition
+    // comes back with key code 0, carrying only the composed character.
+    XEvent unfiltered = event;
     bool filtered = XFilterEvent(&event, None) == True;
     auto& windows = ProgramWindows();
-    auto it = windows.find(event.xany.window);
+    auto it = windows.find(unfiltered.xany.window);
     if (it == windows.end()) continue;
     if (filtered) {
       // A key the input method composes with still goes down and up.
-      if (event.type == KeyPress || event.type == KeyRelease) {
-        TranslateXEvent(event, Ref<TObject>(it->second.source), nullptr, true);
+      if (unfiltered.type == KeyPress || unfiltered.type == KeyRelease) {
+        TranslateXEvent(unfiltered, Ref<TObject>(it->second.source), nullptr, true);
       }
       continue;
     }
