@@ -418,6 +418,38 @@ TEST_F(GLWindow, AttachedContextSurvivesItsWindowBeingDestroyed) {
   EXPECT_EQ(GLCurrentContext(), 0);
 }
 
+// Another client (a desktop tool, a crashed window manager) may destroy the window at any moment.
+// Run in a child: the X error that used to follow ends the process, and the exit handlers must
+// close the dead window too. Exit code 0 only when the destruction came as one close request.
+void PresentIntoAWindowAnotherClientDestroys() {
+  Ref<TGraphics> g = OpenGraphicsWindow(320, 200, 0, 0, 0);
+  if (!g) std::_Exit(3);
+  Window window = WindowOf(g);
+  PresentFrame(0);
+  TakeTerminateRequest();
+  Display* other = XOpenDisplay(nullptr);
+  XDestroyWindow(other, window);
+  XCloseDisplay(other);
+  // The first frames go out before the destruction has been seen.
+  for (int i = 0; i < 3; ++i) {
+    glClear(GL_COLOR_BUFFER_BIT);
+    PresentFrame(0);
+  }
+  XSync(TheDisplay(), False);
+  if (TakeTerminateRequest() != 1) std::_Exit(4);
+  PresentFrame(0);
+  glFinish();
+  XSync(TheDisplay(), False);
+  if (TakeTerminateRequest() != 0) std::_Exit(5);
+  std::exit(0);
+}
+
+TEST_F(GLWindow, WindowDestroyedByAnotherClientIsACloseRequest) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(PresentIntoAWindowAnotherClientDestroys(), testing::ExitedWithCode(0), "")
+      << "3: no window, 4: no close request, 5: more than one";
+}
+
 TEST_F(GLWindow, ModuleRegistersItsDebugTextFont) {
   const unsigned char* font = EmbeddedResourcePointer("gldrawtextfont.bin");
   ASSERT_NE(font, nullptr);

@@ -277,7 +277,8 @@ void GLSwapContext(int sync) {
   }
   Display* display = SystemDisplay();
   if (record->mode != GLAttachedContext) {
-    SwapRecordBuffers(display, *record);
+    // Another client may have destroyed the window; the program hears of it as a close request.
+    if (!x11::IsWindowGone(record->window)) SwapRecordBuffers(display, *record);
     return;
   }
   // A foreign window may be destroyed by its owner at any time; its context then stops drawing

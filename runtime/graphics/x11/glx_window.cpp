@@ -192,8 +192,9 @@ void DestroyContextWindow(Display* display, Window window, Colormap colormap) {
     XGetInputFocus(display, &focus, &revert);
     if (focus == window) ReleaseScreenSaver(display);
     RestoreDisplayMode(display, window);
+    bool gone = IsWindowGone(window);
     DetachProgramWindow(window);
-    XDestroyWindow(display, window);
+    if (!gone) XDestroyWindow(display, window);
   }
   if (colormap != 0) XFreeColormap(display, colormap);
   XFlush(display);

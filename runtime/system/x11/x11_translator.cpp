@@ -276,6 +276,11 @@ void TranslateXEvent(XEvent& event, const Ref<TObject>& source, XIC inputContext
     case FocusOut:
       TranslateFocusOut(event.xfocus, source, inputContext);
       break;
+    // Another client destroyed the window (the program detaches its own first): to the program that
+    // is a close request.
+    case DestroyNotify:
+      if (event.xdestroywindow.window == event.xdestroywindow.event) Emit(kEventAppTerminate, source, 0, 0, 0);
+      break;
     case ClientMessage: {
       const XClientMessageEvent& message = event.xclient;
       if (message.message_type == WmProtocolsAtom() && message.format == 32 &&

@@ -52,6 +52,7 @@ class DisplayConnection {
     triedName_ = wanted;
     display_ = XOpenDisplay(nullptr);
     if (display_ == nullptr) return;
+    previousErrorHandler_ = XSetErrorHandler(&HandleXError);
     wmProtocols_ = XInternAtom(display_, "WM_PROTOCOLS", False);
     wmDeleteWindow_ = XInternAtom(display_, "WM_DELETE_WINDOW", False);
     inputMethod_ = XOpenIM(display_, nullptr, nullptr, nullptr);
@@ -66,8 +67,14 @@ class DisplayConnection {
   DisplayConnection(const DisplayConnection&) = delete;
   DisplayConnection& operator=(const DisplayConnection&) = delete;
 
+  static int HandleXError(Display* display, XErrorEvent* error);
+
   Display* display_ = nullptr;
   XIM inputMethod_ = nullptr;
+  int (*previousErrorHandler_)(Display*, XErrorEvent*) = nullptr;
+  // Program windows that another client destroyed; kept after they are detached, since errors
+  // about requests already sent may still arrive. X never hands a window's id out again.
+  std::set<Window> goneWindows_;
   Atom wmProtocols_ = None;
   Atom wmDeleteWindow_ = None;
   bool tried_ = false;
@@ -83,10 +90,15 @@ union LifetimeConnection {
   DisplayConnection connection;
 };
 
-DisplayConnection& Connection() {
+DisplayConnection& Lifetime() {
   static LifetimeConnection lifetime;
-  lifetime.connection.Open();
   return lifetime.connection;
+}
+
+DisplayConnection& Connection() {
+  DisplayConnection& connection = Lifetime();
+  connection.Open();
+  return connection;
 }
 
 struct ProgramWindow {
@@ -100,6 +112,19 @@ struct ProgramWindow {
 std::map<Window, ProgramWindow>& ProgramWindows() {
   static std::map<Window, ProgramWindow> windows;
   return windows;
+}
+
+// A request about a program window that another client destroyed fails; that must not end the
+// process as Xlib's default handler would. Every other error still goes to the previous handler.
+int DisplayConnection::HandleXError(Display* display, XErrorEvent* error) {
+  DisplayConnection& connection = Lifetime();
+  Window window = static_cast<Window>(error->resourceid);
+  if (connection.goneWindows_.count(window) != 0) return 0;
+  if ((error->error_code == BadWindow || error->error_code == BadDrawable) && IsProgramWindow(window)) {
+    connection.goneWindows_.insert(window);
+    return 0;
+  }
+  return connection.previousErrorHandler_ != nullptr ? connection.previousErrorHandler_(display, error) : 0;
 }
 
 std::set<Window>& OwnWindows() {
@@ -181,6 +206,8 @@ void DetachProgramWindow(Window window) {
 
 bool IsProgramWindow(Window window) { return ProgramWindows().count(window) != 0; }
 
+bool IsWindowGone(Window window) { return Lifetime().goneWindows_.count(window) != 0; }
+
 void AddOwnWindow(Window window) { OwnWindows().insert(window); }
 void RemoveOwnWindow(Window window) { OwnWindows().erase(window); }
 
@@ -233,6 +260,9 @@ void DispatchPendingEvents() {
         TranslateXEvent(unfiltered, Ref<TObject>(it->second.source), nullptr, true);
       }
       continue;
+    }
+    if (event.type == DestroyNotify && event.xdestroywindow.window == event.xdestroywindow.event) {
+      Lifetime().goneWindows_.insert(event.xdestroywindow.window);
     }
     if (event.type == ConfigureNotify) {
       it->second.width = event.xconfigure.width;

@@ -25,6 +25,9 @@ void AttachProgramWindow(Window window, const Ref<TObject>& source, WindowHandle
 // Forgets the window and releases its input context; call before XDestroyWindow.
 void DetachProgramWindow(Window window);
 bool IsProgramWindow(Window window);
+// True once another client has destroyed the program window (its destruction or an error naming it
+// has arrived): nothing may be drawn into it any more. Its owner still detaches it.
+bool IsWindowGone(Window window);
 
 // Dispatches every event already queued on the connection; never blocks.
 void DispatchPendingEvents();
