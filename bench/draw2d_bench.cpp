@@ -14,6 +14,7 @@
 #include "runtime/draw2d/draw2d.h"
 #include "runtime/draw2d/gl_flat2d_driver.h"
 #include "runtime/graphics/graphics.h"
+#include "runtime/pixmap/pixmap_loaders.h"
 #include "tests/support/x_server.h"
 
 namespace {
@@ -58,6 +59,8 @@ Scene& TheScene() {
   static Scene scene = [] {
     Scene s;
     if (!test::EnsureXServer()) return s;
+    InitPixmapLoaders();
+    InitFreeTypeFontModule();
     InitGLDraw2DModule();
     if (!OpenGraphicsWindow(640, 480, 0, 0, 0)) return s;
     s.background = OpenImage(KILN_SOURCE_DIR "/payload/hg_grafik.jpg", -1);

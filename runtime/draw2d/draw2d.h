@@ -64,7 +64,7 @@ void DrawFilledPoly(const std::vector<float>& xy);
 
 void DrawImageAt(const Ref<TImage>& image, float x, float y, int frame = 0);
 void DrawImageScaled(const Ref<TImage>& image, float x, float y, float w, float h, int frame = 0);
-// The source rectangle (sx, sy, sw, sh) onto w x h, with its own handle (hx, hy) in target pixels.
+// The source rectangle (sx, sy, sw, sh) onto w x h, with its own handle (hx, hy) in source pixels.
 void DrawImagePart(const Ref<TImage>& image, float x, float y, float w, float h, float sx, float sy,
                    float sw, float sh, float hx = 0, float hy = 0, int frame = 0);
 // Covers the clip rectangle with copies of the image, one of them at (x, y).
