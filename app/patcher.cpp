@@ -55,7 +55,9 @@ void InitRuntimeModules() {
   kiln::InitGLDraw2DModule();
 }
 
-void PreparePatchRun() {
+// Everything before the window: the registrations, the module initialisers, the lazy globals, the
+// folder check and the export.
+static void PreparePatchRun() {
   RegisterPayloadResources();
   InitRuntimeModules();
   BuildLazyGlobals();

@@ -15,9 +15,6 @@ int PatcherStartStub();
 // Registers the payload, initialises the runtime modules, checks the folder, exports the payload and
 // shows the status screen. Returns 0 only when it has run before; otherwise it ends the process.
 int RunPatcher();
-// Everything RunPatcher does before the window: the registrations, the module initialisers, the
-// lazy globals, the folder check and the export.
-void PreparePatchRun();
 // The module initialisers, in start-up order: the GL 2D driver is installed last, so that windows
 // open with it.
 void InitRuntimeModules();

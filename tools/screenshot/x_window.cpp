@@ -126,6 +126,14 @@ Window FindWindowByCaption(Display* display, const std::string& caption) {
   return Search(display, DefaultRootWindow(display), caption, 0);
 }
 
+bool AwaitNoWindow(Display* display, const std::string& caption, int timeoutMs) {
+  for (int waited = 0;; waited += 20) {
+    if (FindWindowByCaption(display, caption) == 0) return true;
+    if (waited >= timeoutMs) return false;
+    SleepMillis(20);
+  }
+}
+
 Window AwaitWindow(Display* display, const std::string& caption, int timeoutMs) {
   for (int waited = 0;; waited += 20) {
     if (Window w = FindWindowByCaption(display, caption)) return w;

@@ -14,6 +14,9 @@ namespace zunto::xwindow {
 Window FindWindowByCaption(Display* display, const std::string& caption);
 // Polls until FindWindowByCaption finds one or `timeoutMs` have passed; 0 then.
 Window AwaitWindow(Display* display, const std::string& caption, int timeoutMs);
+// Polls until no such window is left, as after its program ended: the server destroys it only when
+// it has seen the connection close, and a new window may get the same id. False on time-out.
+bool AwaitNoWindow(Display* display, const std::string& caption, int timeoutMs);
 
 // The window's inside as it is on the screen, as an RGB888 pixmap; empty when it cannot be read.
 kiln::Ref<kiln::TPixmap> GrabWindow(Display* display, Window window);
