@@ -8,7 +8,7 @@ packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   zlib1g-dev libpng-dev libjpeg62-turbo-dev libfreetype-dev
-  libx11-dev libxrandr-dev libxtst-dev libxext-dev libgl-dev libgl1-mesa-dev libgl1-mesa-dri
+  libx11-dev libxrandr-dev libxtst-dev libxext-dev libxss-dev libgl-dev libgl1-mesa-dev libgl1-mesa-dri
   xvfb xauth python3 util-linux procps
 )
 

@@ -7,6 +7,7 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -233,21 +234,50 @@ TEST_F(GLWindow, CloseRequestLeavesTheWindowOpen) {
   EXPECT_TRUE(WindowGraphics() == g);
 }
 
-TEST_F(GLWindow, FocusHoldsOffTheScreenSaver) {
+int ServerScreenSaverTimeout() {
   int timeout = 0, interval = 0, blanking = 0, exposures = 0;
+  XGetScreenSaver(TheDisplay(), &timeout, &interval, &blanking, &exposures);
+  return timeout;
+}
+
+// The hold is the client's own suspension: the server's settings stay as they are, and a process
+// that is killed while holding leaves nothing behind.
+TEST_F(GLWindow, FocusHoldsOffTheScreenSaverWithoutChangingTheServer) {
   XSetScreenSaver(TheDisplay(), 600, 600, DefaultBlanking, DefaultExposures);
   Ref<TGraphics> g = OpenGraphicsWindow(320, 200, 0, 0, 0);
   ASSERT_TRUE(g);
   Window window = WindowOf(g);
   XSetInputFocus(TheDisplay(), window, RevertToParent, CurrentTime);
   PumpFor(3);
-  XGetScreenSaver(TheDisplay(), &timeout, &interval, &blanking, &exposures);
-  EXPECT_EQ(timeout, 0);
+  EXPECT_TRUE(x11::ScreenSaverHeld());
+  EXPECT_EQ(ServerScreenSaverTimeout(), 600);
   XSetInputFocus(TheDisplay(), DefaultRootWindow(TheDisplay()), RevertToParent, CurrentTime);
   PumpFor(3);
-  XGetScreenSaver(TheDisplay(), &timeout, &interval, &blanking, &exposures);
-  EXPECT_EQ(timeout, 600);
+  EXPECT_FALSE(x11::ScreenSaverHeld());
   XSetInputFocus(TheDisplay(), PointerRoot, RevertToPointerRoot, CurrentTime);
+
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  pid_t child = fork();
+  if (child == 0) {
+    Display* own = XOpenDisplay(nullptr);
+    if (own != nullptr) {
+      x11::HoldScreenSaver(own);
+      XSync(own, False);
+    }
+    char byte = 1;
+    ssize_t written = write(ready[1], &byte, 1);
+    (void)written;
+    pause();
+    _exit(0);
+  }
+  close(ready[1]);
+  char byte = 0;
+  EXPECT_EQ(read(ready[0], &byte, 1), 1);
+  close(ready[0]);
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
+  EXPECT_EQ(ServerScreenSaverTimeout(), 600);
 }
 
 TEST_F(GLWindow, FullScreenInTheCurrentModeOpensAndRetriesWithoutARefusedRate) {

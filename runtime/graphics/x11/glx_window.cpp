@@ -3,7 +3,7 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
-#include <X11/extensions/dpms.h>
+#include <X11/extensions/scrnsaver.h>
 
 #include <string>
 
@@ -33,19 +33,7 @@ constexpr const char* kWindowClass = "Kilnworks GLGraphics";
 // Window sizes travel as 16 bits and positions as signed 16 bits; larger sizes would be cut short.
 constexpr int kMaxWindowSize = 32767;
 
-struct SavedScreenSaver {
-  bool held = false;
-  int timeout = 0;
-  int interval = 0;
-  int preferBlanking = 0;
-  int allowExposures = 0;
-  bool dpmsWasOn = false;
-};
-
-SavedScreenSaver& Saver() {
-  static SavedScreenSaver saver;
-  return saver;
-}
+bool screenSaverHeld = false;
 
 // Focus changes that do not move the focus to or away from the window itself.
 bool IsIncidentalFocusChange(const XFocusChangeEvent& focus) {
@@ -200,37 +188,32 @@ void DestroyContextWindow(Display* display, Window window, Colormap colormap) {
   XFlush(display);
 }
 
+// The suspension belongs to this client's connection: the server lifts it when the connection ends,
+// however the process ends, and it leaves the server's own settings alone. It covers monitor power
+// saving as well.
 void HoldScreenSaver(Display* display) {
-  SavedScreenSaver& saver = Saver();
-  if (saver.held) return;
-  XGetScreenSaver(display, &saver.timeout, &saver.interval, &saver.preferBlanking,
-                  &saver.allowExposures);
-  XSetScreenSaver(display, 0, saver.interval, saver.preferBlanking, saver.allowExposures);
-  saver.dpmsWasOn = false;
+  if (screenSaverHeld) return;
   int eventBase = 0;
   int errorBase = 0;
-  if (DPMSQueryExtension(display, &eventBase, &errorBase) && DPMSCapable(display)) {
-    CARD16 level = 0;
-    BOOL on = False;
-    if (DPMSInfo(display, &level, &on) && on) {
-      DPMSDisable(display);
-      saver.dpmsWasOn = true;
-    }
+  int major = 0;
+  int minor = 0;
+  if (XScreenSaverQueryExtension(display, &eventBase, &errorBase) &&
+      XScreenSaverQueryVersion(display, &major, &minor) && (major > 1 || (major == 1 && minor >= 1))) {
+    XScreenSaverSuspend(display, True);
   }
-  saver.held = true;
+  screenSaverHeld = true;
   XFlush(display);
 }
 
 void ReleaseScreenSaver(Display* display) {
-  SavedScreenSaver& saver = Saver();
-  if (!saver.held) return;
-  XSetScreenSaver(display, saver.timeout, saver.interval, saver.preferBlanking,
-                  saver.allowExposures);
-  if (saver.dpmsWasOn) DPMSEnable(display);
-  saver.held = false;
+  if (!screenSaverHeld) return;
+  int eventBase = 0;
+  int errorBase = 0;
+  if (XScreenSaverQueryExtension(display, &eventBase, &errorBase)) XScreenSaverSuspend(display, False);
+  screenSaverHeld = false;
   XFlush(display);
 }
 
-bool ScreenSaverHeld() { return Saver().held; }
+bool ScreenSaverHeld() { return screenSaverHeld; }
 
 }  // namespace kiln::x11
