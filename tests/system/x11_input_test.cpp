@@ -409,6 +409,15 @@ TEST_F(X11Input, ButtonsWheelMotionEnterAndLeave) {
   EXPECT_EQ(Take(), (std::vector<Seen>{{1030, 0, 0, kWidth + 30, 5, true}}));
 }
 
+TEST_F(X11Input, WindowOpeningUnderThePointerGetsEnterAndPosition) {
+  injector().MoveTo(650, 520);
+  Take();
+  Window below = CreateWindow(600, 500);
+  x11::AttachProgramWindow(below, recordSource, nullptr, 0);
+  MapAndFocus(below);
+  EXPECT_EQ(Take(), (std::vector<Seen>{{1029, 0, 0, 50, 20, true}, {1027, 0, 0, 50, 20, true}}));
+}
+
 TEST_F(X11Input, CloseRequestGivesAppTerminateAndLeavesTheWindowOpen) {
   XEvent event{};
   event.xclient.type = ClientMessage;

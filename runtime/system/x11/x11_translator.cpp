@@ -6,6 +6,7 @@
 
 #include <array>
 #include <string>
+#include <utility>
 
 #include "runtime/core/text.h"
 #include "runtime/system/events.h"
@@ -26,6 +27,15 @@ std::array<bool, 256> virtualKeyDown{};
 std::array<bool, 256> keycodeDown{};
 Window hoverWindow = None;
 Ref<TObject> hoverSource;
+// The pointer motion emitted with the last enter, which the motion event that usually follows at
+// the same place must not repeat.
+struct EnterMove {
+  Window window = None;
+  int x = 0;
+  int y = 0;
+  int datum = 0;
+};
+EnterMove enterMove;
 // True while one of the program's windows has the keyboard focus.
 bool applicationActive = false;
 
@@ -253,14 +263,22 @@ void TranslateXEvent(XEvent& event, const Ref<TObject>& source, XIC inputContext
       const XMotionEvent& motion = event.xmotion;
       Window window = InsideClientArea(motion.window, motion.x, motion.y) ? motion.window : None;
       SetHoverWindow(window, motion.x, motion.y, source, motion.x, motion.y);
-      Emit(kEventMouseMove, source, HeldButtonDatum(motion.state), motion.x, motion.y);
+      int datum = HeldButtonDatum(motion.state);
+      EnterMove sent = std::exchange(enterMove, EnterMove{});
+      if (sent.window == motion.window && sent.x == motion.x && sent.y == motion.y && sent.datum == datum) break;
+      Emit(kEventMouseMove, source, datum, motion.x, motion.y);
       break;
     }
+    // A window that opens under the pointer gets no motion until the pointer moves; the position
+    // comes with the enter, as the motion message that gives the enter on other window systems.
     case EnterNotify: {
       const XCrossingEvent& crossing = event.xcrossing;
       if (crossing.mode == NotifyGrab) break;
-      if (InsideClientArea(crossing.window, crossing.x, crossing.y)) {
+      if (crossing.window != hoverWindow && InsideClientArea(crossing.window, crossing.x, crossing.y)) {
         SetHoverWindow(crossing.window, crossing.x, crossing.y, source, crossing.x, crossing.y);
+        int datum = HeldButtonDatum(crossing.state);
+        enterMove = {crossing.window, crossing.x, crossing.y, datum};
+        Emit(kEventMouseMove, source, datum, crossing.x, crossing.y);
       }
       break;
     }
