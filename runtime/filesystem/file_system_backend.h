@@ -23,9 +23,13 @@ bool IsSymbolicLink(const Text& path);
 bool IsSameFile(const Text& a, const Text& b);
 bool MakeDirectory(const Text& path);
 bool RemoveDirectory(const Text& path);
-// Removes a file or a link, never a directory.
-bool RemoveFile(const Text& path);
-// Fails when `to` exists.
+enum class RemoveResult { kRemoved, kNothingThere, kFailed };
+// Removes a file or a link, never a directory. "Nothing there" only when the path names nothing:
+// a file named with a trailing slash is there and not removed.
+RemoveResult RemoveFile(const Text& path);
+// Something, a dangling link included, is at exactly this name.
+bool NameExists(const Text& path);
+// Fails when `to` exists, also when it appears while the rename runs.
 bool RenamePath(const Text& from, const Text& to);
 bool ChangeMode(const Text& path, int mode);
 std::unique_ptr<TDirectory::Reader> OpenDirectory(const Text& path);

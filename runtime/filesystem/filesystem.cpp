@@ -182,8 +182,19 @@ int CreateDir(Text path, int recurse) {
 }
 
 int DeleteFile(Text path) {
+  const Text named = path;
   NormalizePath(path);
-  fsbackend::RemoveFile(path);
+  switch (fsbackend::RemoveFile(path)) {
+    case fsbackend::RemoveResult::kFailed:
+      return 0;
+    case fsbackend::RemoveResult::kNothingThere:
+      // The path rule rewrites back slashes and drive colons: a file under the name as given is
+      // still there.
+      if (!(named == path) && fsbackend::NameExists(named)) return 0;
+      break;
+    case fsbackend::RemoveResult::kRemoved:
+      break;
+  }
   return QueryPathKind(path) == FILETYPE_NONE && !fsbackend::IsSymbolicLink(path) ? 1 : 0;
 }
 
@@ -227,15 +238,17 @@ int CopyDir(Text source, Text destination) {
 int DeleteDir(Text path, int recurse) {
   NormalizePath(path, 1);
   if (recurse && QueryPathKind(path) == FILETYPE_DIR && !fsbackend::IsSymbolicLink(path)) {
+    bool entriesGone = true;
     for (const Text& name : LoadDir(path, 1)) {
       Text entry = JoinPath(path, name);
       // A link is removed, never followed: what it points to lies outside this tree.
       if (QueryPathKind(entry) == FILETYPE_DIR && !fsbackend::IsSymbolicLink(entry)) {
-        DeleteDir(entry, 1);
+        entriesGone = DeleteDir(entry, 1) == 1 && entriesGone;
       } else {
-        DeleteFile(entry);
+        entriesGone = DeleteFile(entry) == 1 && entriesGone;
       }
     }
+    if (!entriesGone) return 0;
   }
   fsbackend::RemoveDirectory(path);
   return QueryPathKind(path) == FILETYPE_NONE ? 1 : 0;

@@ -225,6 +225,36 @@ TEST_F(FileSystem, CreateAndDeleteFiles) {
   EXPECT_EQ(DeleteFile(At("f")), 1);  // nothing there afterwards either way
 }
 
+// The path rule rewrites "\\" and a drive colon, and a trailing slash asks for a folder: none of
+// these deletes the file that is there, so none may report success.
+TEST_F(FileSystem, DeleteFileReportsFilesItDidNotDelete) {
+  const Text launch = WorkingDir();
+  ASSERT_EQ(ChangeDir(At("")), 1);
+  fs::create_directory(temp.Path() / "t");
+  struct Case {
+    std::string file;  // created as named
+    std::string path;  // handed to DeleteFile
+    int result;
+  };
+  const Case cases[] = {
+      {"file", "file/", 0},
+      {"file", "file\\", 0},
+      {"a:b", "a:b", 0},
+      {"t/back\\slash", "t/back\\slash", 0},
+      {"file", "file/inside", 1},  // nothing is there
+      {"file", "missing/file", 1},
+  };
+  for (const Case& c : cases) {
+    WriteFileBytes(temp.Path() / c.file, "x");
+    EXPECT_EQ(DeleteFile(T(c.path)), c.result) << c.path;
+    EXPECT_TRUE(fs::exists(temp.Path() / c.file)) << c.path;
+  }
+  // A tree with an entry that cannot go is reported at that entry.
+  EXPECT_EQ(DeleteDir("t", 1), 0);
+  EXPECT_TRUE(fs::exists(temp.Path() / "t" / "back\\slash"));
+  ChangeDir(launch);
+}
+
 TEST_F(FileSystem, CreateDirectoriesOneLevelOrRecursively) {
   EXPECT_EQ(CreateDir(At("a/b/c")), 0);
   EXPECT_EQ(CreateDir(At("a/b/c/"), 1), 1);

@@ -1,7 +1,9 @@
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 
 #include "runtime/filesystem/file_system_backend.h"
@@ -56,13 +58,40 @@ bool MakeDirectory(const Text& path) { return mkdir(ToPlatformName(path).c_str()
 
 bool RemoveDirectory(const Text& path) { return rmdir(ToPlatformName(path).c_str()) == 0; }
 
-bool RemoveFile(const Text& path) { return unlink(ToPlatformName(path).c_str()) == 0; }
+RemoveResult RemoveFile(const Text& path) {
+  std::string name = ToPlatformName(path);
+  if (unlink(name.c_str()) == 0) return RemoveResult::kRemoved;
+  if (errno == ENOENT) return RemoveResult::kNothingThere;
+  if (errno != ENOTDIR) return RemoveResult::kFailed;
+  // Either a folder on the way is a file (nothing there) or the name ends in "/" after a file.
+  std::string bare = name;
+  while (bare.size() > 1 && bare.back() == '/') bare.pop_back();
+  struct stat st;
+  return bare != name && lstat(bare.c_str(), &st) == 0 ? RemoveResult::kFailed : RemoveResult::kNothingThere;
+}
+
+bool NameExists(const Text& path) {
+  struct stat st;
+  return lstat(ToPlatformName(path).c_str(), &st) == 0;
+}
 
 bool RenamePath(const Text& from, const Text& to) {
+  std::string source = ToPlatformName(from);
   std::string target = ToPlatformName(to);
+  if (renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS) return false;
+  // File systems without the no-replace rename: a hard link fails on an existing target just as
+  // atomically. Folders cannot be linked; for them only a check before the rename remains.
   struct stat st;
+  if (lstat(source.c_str(), &st) != 0) return false;
+  if (!S_ISDIR(st.st_mode)) {
+    if (link(source.c_str(), target.c_str()) != 0) return false;
+    if (unlink(source.c_str()) == 0) return true;
+    unlink(target.c_str());
+    return false;
+  }
   if (lstat(target.c_str(), &st) == 0) return false;
-  return std::rename(ToPlatformName(from).c_str(), target.c_str()) == 0;
+  return std::rename(source.c_str(), target.c_str()) == 0;
 }
 
 bool ChangeMode(const Text& path, int mode) {
