@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the pixmap fuzz targets with clang (ASan + UBSan + libFuzzer) and runs each for a bounded
+# Builds the fuzz targets with clang (ASan + UBSan + libFuzzer) and runs each for a bounded
 # time over a scratch copy of its seed corpus, so the committed corpus never grows. Exits non-zero
 # when any target reports a finding; the reproducer is kept under <build>/fuzz-findings/.
 #
@@ -11,7 +11,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${KILN_FUZZ_BUILD_DIR:-$root/build-fuzz}
 seconds=${KILN_FUZZ_SECONDS:-60}
 jobs=${KILN_FUZZ_JOBS:-2}
-read -r -a targets <<< "${KILN_FUZZ_TARGETS:-bmp jpeg png tga registry}"
+read -r -a targets <<< "${KILN_FUZZ_TARGETS:-bmp jpeg png tga registry font}"
 
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT

@@ -1,0 +1,94 @@
+// Fuzzes FreeType fonts opened from memory: the first input byte picks the pixel size (1..32) and
+// the smooth style (bit 7), the rest is the font file. Every glyph up to a cap is rendered, checked
+// for a well-formed picture and turned into an image-font glyph.
+//
+// Seeds in fuzz/corpus/font/: subsets of DejaVu Sans (Bitstream Vera licence, DejaVu changes in
+// the public domain) made with fontTools' pyftsubset, and a small BDF bitmap font written by hand.
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+
+#include "runtime/font/freetype_font.h"
+#include "runtime/font/image_font.h"
+#include "runtime/stream/ram_stream.h"
+
+namespace {
+
+// Rendering stays fast per input: at most this many glyphs, through the image font for the first few.
+constexpr int kMaxGlyphs = 300;
+constexpr int kMaxImageGlyphs = 40;
+
+const uint8_t* inputData = nullptr;
+size_t inputSize = 0;
+
+void Check(bool condition) {
+  if (!condition) std::abort();
+}
+
+// "fuzz::input" opens the current input's font bytes.
+class InputFactory : public kiln::TStreamFactory {
+ public:
+  kiln::Ref<kiln::TStream> CreateStream(const kiln::Url&, const kiln::Text& protocol, const kiln::Text&,
+                                        int readable, int writeable) override {
+    if (!(protocol == kiln::Text("fuzz")) || !readable || writeable) return {};
+    return kiln::TRamStream::Create(inputData, static_cast<int64_t>(inputSize));
+  }
+};
+
+void CheckGlyph(const kiln::Ref<kiln::TGlyph>& glyph) {
+  Check(static_cast<bool>(glyph));
+  int x = 0, y = 0, w = 0, h = 0;
+  glyph->GetRect(x, y, w, h);
+  kiln::Ref<kiln::TPixmap> p = kiln::RefCast<kiln::TPixmap>(glyph->Pixels());
+  if (!p) return;
+  Check(p->format == kiln::FormatAlpha8 && p->width == w && p->height == h && w > 0 && h > 0);
+  Check(p->pitch >= p->width && p->capacity >= p->pitch * p->height);
+  unsigned sum = 0;
+  for (int row = 0; row < p->height; ++row) {
+    const uint8_t* line = p->PixelPtr(0, row);
+    for (int col = 0; col < p->width; ++col) sum += line[col];
+  }
+  Check(sum <= 255u * static_cast<unsigned>(w) * static_cast<unsigned>(h));
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static bool started = [] {
+    kiln::InitImageFontModule();
+    kiln::InitFreeTypeFontModule();
+    kiln::TStreamFactory::Register(kiln::MakeRef<InputFactory>());
+    return true;
+  }();
+  (void)started;
+  if (size < 1) return 0;
+  int pixels = 1 + (data[0] & 31);
+  int style = (data[0] & 0x80) ? kiln::SmoothFontFlag : 0;
+  inputData = data + 1;
+  inputSize = size - 1;
+
+  kiln::Ref<kiln::TFreeTypeFont> font = kiln::TFreeTypeFont::Load("fuzz::input", pixels, style);
+  if (!font) return 0;
+  int count = font->CountGlyphs();
+  Check(count >= 0);
+  Check(!font->LoadGlyph(-1) && !font->LoadGlyph(count));
+  for (int c = 0; c < 0x180; ++c) {
+    int index = font->CharToGlyph(c);
+    Check(index >= -1 && index < count);
+  }
+  for (int i = 0; i < std::min(count, kMaxGlyphs); ++i) {
+    kiln::Ref<kiln::TGlyph> glyph = font->LoadGlyph(i);
+    CheckGlyph(glyph);
+    Check(font->LoadGlyph(i) == glyph);
+  }
+
+  kiln::Ref<kiln::TImageFont> imageFont = kiln::TImageFont::Load("fuzz::input", pixels, style);
+  Check(static_cast<bool>(imageFont) && imageFont->CountGlyphs() == count);
+  for (int i = 0; i < std::min(count, kMaxImageGlyphs); ++i) {
+    kiln::Ref<kiln::TImageGlyph> glyph = imageFont->LoadGlyph(i);
+    Check(static_cast<bool>(glyph));
+    if (kiln::Ref<kiln::TImage> image = glyph->Pixels()) Check(image->width == glyph->_w && image->height == glyph->_h);
+  }
+  return 0;
+}
