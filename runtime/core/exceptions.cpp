@@ -19,6 +19,11 @@ const char* TKilnException::what() const noexcept {
   return what_.c_str();
 }
 
+void ThrowObject(const Ref<TObject>& object) {
+  if (auto text = RefCast<TTextObject>(object)) throw text->Value();
+  throw object;
+}
+
 void RaiseRuntimeError(const Text& text) { throw TRuntimeException(text); }
 void RaiseText(const char* bytes) { throw Text(bytes); }
 void RaiseNullObject() { throw TNullObjectException(); }
@@ -35,13 +40,18 @@ Text ThrownObjectText(std::exception_ptr thrown) {
     return e.ToString();
   } catch (const Text& t) {
     return t;
+  } catch (const Ref<TObject>& object) {
+    return object ? object->ToString() : Text();
   } catch (const std::exception& e) {
     // A message the text type cannot hold is still reported, byte for byte.
-    try {
-      return Text::FromUtf8(e.what());
-    } catch (const Text&) {
-      return Text::FromLatin1(e.what());
+    std::string_view message = e.what();
+    for (size_t i = 0; i < message.size();) {
+      unsigned code = 0;
+      int length = DecodeUtf8Char(message, i, code);
+      if (length == 0 || code > 0xFFFF) return Text::FromLatin1(message);
+      i += static_cast<size_t>(length);
     }
+    return Text::FromUtf8(message);
   } catch (...) {
     return Text("Unknown exception");
   }

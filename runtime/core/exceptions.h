@@ -1,13 +1,15 @@
 // The runtime's thrown values.
 //
-// A thrown value is either one of the exception types below (thrown by value, caught by reference to
-// TKilnException or a subtype) or a plain Text. Whatever is thrown, ThrownObjectText gives the text
-// that the uncaught-exception report prints.
+// A thrown value is one of the exception types below (thrown by value, caught by reference to
+// TKilnException or a subtype), a plain Text, or any other runtime object thrown by ThrowObject
+// (caught as const Ref<TObject>&). Whatever is thrown, ThrownObjectText gives the text that the
+// uncaught-exception report prints.
 #pragma once
 
 #include <exception>
 #include <string>
 
+#include "runtime/core/object.h"
 #include "runtime/core/text.h"
 
 namespace kiln {
@@ -58,6 +60,9 @@ class TRuntimeException : public TKilnException {
   Text error_;
 };
 
+// Throws a runtime object as itself: a text object as its Text, anything else (the empty pointer
+// included) as a Ref<TObject>.
+[[noreturn]] void ThrowObject(const Ref<TObject>& object);
 [[noreturn]] void RaiseRuntimeError(const Text& text);
 [[noreturn]] void RaiseText(const char* bytes);
 [[noreturn]] void RaiseNullObject();
@@ -66,8 +71,8 @@ class TRuntimeException : public TKilnException {
 [[noreturn]] void RaiseArrayBounds();
 [[noreturn]] void RaiseOutOfData();
 
-// The ToString of whatever `thrown` holds: a runtime exception, a thrown text, or a foreign C++
-// exception (its what(), as UTF-8).
+// The ToString of whatever `thrown` holds: a runtime exception, a thrown text or object, or a
+// foreign C++ exception (its what(), as UTF-8 when it is that, else byte for byte).
 Text ThrownObjectText(std::exception_ptr thrown);
 
 }  // namespace kiln

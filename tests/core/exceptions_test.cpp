@@ -70,12 +70,40 @@ TEST(Exceptions, ThrownTextsAreCaughtAsThemselves) {
   }
 }
 
+class TNamedThing : public TObject {
+ public:
+  Text ToString() const override { return "named thing"; }
+};
+
+TEST(Exceptions, ThrowObjectThrowsTheObjectItself) {
+  Ref<TObject> thing = MakeRef<TNamedThing>();
+  try {
+    ThrowObject(thing);
+  } catch (const Ref<TObject>& caught) {
+    EXPECT_TRUE(caught == thing);
+    EXPECT_EQ(ThrownObjectText(std::current_exception()), Text("named thing"));
+  }
+  // A text object is a thrown text.
+  try {
+    ThrowObject(MakeRef<TTextObject>(Text("Too many hook ids")));
+  } catch (const Text& caught) {
+    EXPECT_EQ(caught, Text("Too many hook ids"));
+  }
+  try {
+    ThrowObject(Ref<TObject>());
+  } catch (const Ref<TObject>& caught) {
+    EXPECT_FALSE(caught);
+    EXPECT_EQ(ThrownObjectText(std::current_exception()), Text());
+  }
+}
+
 TEST(Exceptions, ThrownObjectTextOfForeignValues) {
   EXPECT_EQ(ThrownObjectText(nullptr), Text());
   EXPECT_EQ(ThrownObjectText(std::make_exception_ptr(std::runtime_error("disk gone"))), Text("disk gone"));
   EXPECT_EQ(ThrownObjectText(std::make_exception_ptr(42)), Text("Unknown exception"));
   // A message beyond the text type's range is still reported rather than lost.
   EXPECT_EQ(ThrownObjectText(std::make_exception_ptr(std::runtime_error("x\xF0\x9F\x98\x80"))).Length(), 5);
+  EXPECT_EQ(ThrownObjectText(std::make_exception_ptr(std::runtime_error("caf\xE9"))), Text::FromLatin1("caf\xE9"));
 }
 
 }  // namespace

@@ -26,6 +26,11 @@ void Mark(const char* text) {
   close(fd);
 }
 
+class NamedThing : public kiln::TObject {
+ public:
+  kiln::Text ToString() const override { return "a thrown thing"; }
+};
+
 void FirstHandler() { Mark("first;"); }
 void SecondHandler() { Mark("second;"); }
 
@@ -89,6 +94,7 @@ int Entry() {
   if (mode == "text") throw kiln::Text(u"Fehler: \u00FCberschrieben\u0141");
   if (mode == "null-object") kiln::RaiseNullObject();
   if (mode == "foreign") throw std::runtime_error("plain C++ failure");
+  if (mode == "object") kiln::ThrowObject(kiln::MakeRef<NamedThing>());
   if (mode == "int-divide") return DivideByZero();
   if (mode == "null-write") WriteThroughNull();
   if (mode == "stack-overflow") return Recurse(0);

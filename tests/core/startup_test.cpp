@@ -76,6 +76,7 @@ TEST(Startup, UncaughtThrownObjectsReportTheirTextAndExitWithMinusOne) {
       {"text", "Fehler: \xFC" "berschriebenA"},
       {"null-object", "Attempt to access field or method of Null object"},
       {"foreign", "plain C++ failure"},
+      {"object", "a thrown thing"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.mode);
