@@ -14,11 +14,17 @@ class Url {
   Url(const Text& text) : text_(text) {}                 // NOLINT(google-explicit-constructor)
   Url(const char* text) : text_(text) {}                 // NOLINT(google-explicit-constructor)
   Url(const char16_t* text) : text_(text) {}             // NOLINT(google-explicit-constructor)
+  // A text object is a text URL, not an object one.
   template <class T>
-  Url(const Ref<T>& object) : object_(object) {}         // NOLINT(google-explicit-constructor)
+  Url(const Ref<T>& object) : object_(object) {          // NOLINT(google-explicit-constructor)
+    if (auto text = RefCast<TTextObject>(object_)) {
+      text_ = text->Value();
+      object_ = Ref<TObject>();
+    }
+  }
 
   bool IsObject() const { return static_cast<bool>(object_); }
-  // The text of a text URL; an object URL counts as the empty text.
+  // The text of a text URL; any other object URL counts as the empty text.
   const Text& AsText() const { return text_; }
   const Ref<TObject>& AsObject() const { return object_; }
   // The stream an object URL names, or the empty pointer.

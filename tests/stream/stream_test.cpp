@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "runtime/stream/endian_stream.h"
 #include "runtime/stream/ram_stream.h"
 #include "runtime/stream/resources.h"
+#include "runtime/stream/stream_factory.h"
 #include "runtime/stream/stream_functions.h"
 #include "runtime/stream/stream_module.h"
 #include "tests/support/temp_dir.h"
@@ -52,6 +54,45 @@ TEST_F(StreamTest, IncbinUrlsOpenReadOnlyStreamsWithProtocolInAnyCase) {
   EXPECT_FALSE(StreamFromUrl("nosuchproto::x", 1, 0));
   // Without "::" the text is a file path, even when it names a resource.
   EXPECT_FALSE(ReadableStreamFromUrl("./data/ten.bin"));
+}
+
+// Answers one protocol with a marker stream and counts the URLs that reach it.
+class TMarkerFactory : public TStreamFactory {
+ public:
+  TMarkerFactory(const char* protocol, std::string* marker) : protocol_(protocol), marker_(marker) {}
+  Ref<TStream> CreateStream(const Url&, const Text& protocol, const Text&, int, int) override {
+    ++asked;
+    if (!(protocol == protocol_)) return nullptr;
+    return TRamStream::Create(marker_->data(), static_cast<int64_t>(marker_->size()), 1, 0);
+  }
+  int asked = 0;
+
+ private:
+  Text protocol_;
+  std::string* marker_;
+};
+
+TEST_F(StreamTest, NewestFactoryIsAskedFirst) {
+  static std::string older = "older";
+  static std::string newer = "newer";
+  auto first = MakeRef<TMarkerFactory>("order", &older);
+  auto second = MakeRef<TMarkerFactory>("order", &newer);
+  TStreamFactory::Register(first);
+  TStreamFactory::Register(second);
+  EXPECT_TRUE(StreamFactoryHead() == second);
+  Ref<TStream> s = ReadableStreamFromUrl("ORDER::x");
+  ASSERT_TRUE(s);
+  EXPECT_EQ(s->Size(), 5);
+  EXPECT_EQ(s->ReadString(5), Text("newer"));
+  EXPECT_EQ(first->asked, 0);
+}
+
+TEST_F(StreamTest, TextObjectUrlIsItsText) {
+  static const char bytes[] = "abc";
+  AddEmbeddedResource("./data/abc.bin", bytes, 3);
+  Ref<TStream> s = ReadableStreamFromUrl(Url(MakeRef<TTextObject>(Text("incbin::./data/abc.bin"))));
+  ASSERT_TRUE(s);
+  EXPECT_EQ(s->Size(), 3);
 }
 
 TEST_F(StreamTest, EmptyResourceOpensAsEmptyStream) {
@@ -98,6 +139,48 @@ TEST_F(StreamTest, TypedReadsAreLittleEndianAndThrowAtEnd) {
   } catch (const TKilnException& e) {
     EXPECT_EQ(e.ToString(), Text("Error reading from stream"));
   }
+}
+
+// Every typed value in both byte orders: the bytes written, and the value read back from them.
+TEST_F(StreamTest, TypedValuesHaveTheirLayoutInBothByteOrders) {
+  struct Case {
+    const char* name;
+    std::string little;  // the bytes on the stream in little-endian order
+    void (*write)(TStream& s);
+    bool (*readBack)(TStream& s);
+  };
+  const Case cases[] = {
+      {"short", std::string("\xFE\xFF", 2), [](TStream& s) { s.WriteShort(-2); },
+       [](TStream& s) { return s.ReadShort() == 0xFFFE; }},  // zero-extended
+      {"long", std::string("\x08\x07\x06\x05\x04\x03\x02\x81", 8),
+       [](TStream& s) { s.WriteLong(static_cast<int64_t>(0x8102030405060708ull)); },
+       [](TStream& s) { return s.ReadLong() == static_cast<int64_t>(0x8102030405060708ull); }},
+      {"float", std::string("\x00\x00\xC0\xBF", 4), [](TStream& s) { s.WriteFloat(-1.5f); },
+       [](TStream& s) { return s.ReadFloat() == -1.5f; }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (bool big : {false, true}) {
+      std::string block(c.little.size(), '\0');
+      auto raw = Over(block, 1);
+      Ref<TStream> s = big ? TXEndianStream::BigEndian(raw) : Ref<TStream>(raw);
+      c.write(*s);
+      std::string expected = c.little;
+      if (big) std::reverse(expected.begin(), expected.end());
+      EXPECT_EQ(block, expected) << (big ? "big" : "little");
+      raw->Seek(0);
+      EXPECT_TRUE(c.readBack(*s)) << (big ? "big" : "little");
+    }
+  }
+}
+
+TEST_F(StreamTest, SkipBytesConsumesInChunksAndThrowsPastTheEnd) {
+  std::string block(3000, 'x');
+  block[2500] = 'y';
+  auto s = Over(block);
+  EXPECT_EQ(s->SkipBytes(2500), 2500);
+  EXPECT_EQ(s->ReadByte(), 'y');
+  EXPECT_THROW(s->SkipBytes(500), TStreamReadException);
 }
 
 TEST_F(StreamTest, TypedWritesRoundTripThroughBigEndianWrapper) {
