@@ -108,9 +108,16 @@ bool SingleColour(const kiln::Ref<kiln::TPixmap>& p) {
   return true;
 }
 
+// On top of other programs' windows, which would hide it from a grab and take the input.
+void Raise(Display* display, Window window) {
+  XRaiseWindow(display, window);
+  XSync(display, False);
+}
+
 bool PointerInto(Display* display, Window window) {
   XWindowAttributes attributes;
   if (!XGetWindowAttributes(display, window, &attributes)) return false;
+  Raise(display, window);
   int x = 0, y = 0;
   Window child = 0;
   XTranslateCoordinates(display, window, attributes.root, attributes.width / 2, attributes.height / 2, &x, &y, &child);
@@ -168,6 +175,10 @@ kiln::Ref<kiln::TPixmap> GrabWindow(Display* display, Window window) {
 }
 
 kiln::Ref<kiln::TPixmap> GrabSettledWindow(Display* display, Window window, int timeoutMs) {
+  {
+    ErrorsIgnored trap(display);
+    Raise(display, window);
+  }
   kiln::Ref<kiln::TPixmap> previous = GrabWindow(display, window);
   for (int waited = 0; waited < timeoutMs; waited += 50) {
     SleepMillis(50);
