@@ -1,6 +1,7 @@
 #include "app/status_screen.h"
 
 #include <cstdlib>
+#include <limits>
 #include <vector>
 
 #include "app/export.h"
@@ -20,12 +21,13 @@ bool ExportFailed() { return PatchDone() == 0 && LastPatchFailure().cause != Fai
 
 int ExitCode() { return ExportFailed() ? -1 : 0; }
 
-// The lines at the top of the window, one every 20 pixels from y 5, beside the version label.
-std::vector<Text> TopLines(const LineWidth& width) {
+// The lines at the top of the window, one every 20 pixels from y 5, beside the version label; paths
+// shortened to `maxWidth`.
+std::vector<Text> TopLines(const LineWidth& width, int maxWidth) {
   if (PatchDone() == 1) return {};
   if (!ExportFailed()) return {WrongFolderLine()};
   std::vector<Text> lines{FailureHeadline()};
-  for (const Text& line : FailureLines(LastPatchFailure(), width)) lines.push_back(line);
+  for (const Text& line : FailureLines(LastPatchFailure(), width, maxWidth)) lines.push_back(line);
   return lines;
 }
 
@@ -37,7 +39,8 @@ bool EndRequested() {
 }  // namespace
 
 void RunStatusScreen() {
-  const std::vector<Text> top = TopLines([](const Text& line) { return kiln::MeasureTextWidth(line); });
+  const std::vector<Text> top =
+      TopLines([](const Text& line) { return kiln::MeasureTextWidth(line); }, kStatusLineWidth);
   const Text bottom = PatchDone() == 1 ? DoneLine() : ExitHint();
   const Text version = VersionLabel();
   for (;;) {
@@ -51,7 +54,8 @@ void RunStatusScreen() {
 }
 
 void ReportStatusWithoutWindow() {
-  std::vector<Text> lines = TopLines(EstimatedLineWidth);
+  // A terminal has room for the whole path.
+  std::vector<Text> lines = TopLines(EstimatedLineWidth, std::numeric_limits<int>::max());
   if (PatchDone() == 1) lines.push_back(DoneLine());
   // In the platform's encoding, so that a terminal shows the umlauts.
   for (const Text& line : lines) kiln::WriteErrorText(Text::FromLatin1(kiln::ToPlatformName(line + "\n")));
