@@ -21,10 +21,11 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${KILN_BUILD_DIR:-$root/build-bench}
 runs=${RUNS:-5}
 
+mkdir -p "$build"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKILN_BUILD_BENCH=ON \
-  -DKILN_BUILD_TESTS=OFF > "$build.configure.log" 2>&1 || { cat "$build.configure.log"; exit 2; }
-ninja -C "$build" -j"${KILN_JOBS:-2}" ZuntoPatcher minimal_glx frame_probe > "$build.build.log" 2>&1 ||
-  { tail -n 40 "$build.build.log"; exit 2; }
+  -DKILN_BUILD_TESTS=OFF > "$build/configure.log" 2>&1 || { cat "$build/configure.log"; exit 2; }
+ninja -C "$build" -j"${KILN_JOBS:-2}" ZuntoPatcher minimal_glx frame_probe > "$build/bench-build.log" 2>&1 ||
+  { tail -n 40 "$build/bench-build.log"; exit 2; }
 patcher=$build/app/ZuntoPatcher
 minimal=$build/bench/minimal_glx
 probe=$build/bench/libframe_probe.so
