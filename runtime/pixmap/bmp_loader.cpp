@@ -88,8 +88,9 @@ Ref<TPixmap> TPixmapLoaderBMP::LoadPixmap(const Ref<TStream>& stream) {
   std::vector<uint8_t> palette;
   if (bits <= 8) {
     uint32_t maxColours = 1u << bits;
-    uint32_t colours = coloursUsed == 0 ? maxColours : coloursUsed;
-    if (colours > maxColours) return {};
+    // Two-colour files always carry both entries, whatever their colours-used count says.
+    uint32_t colours = coloursUsed == 0 || bits == 1 ? maxColours : coloursUsed;
+    if (coloursUsed > maxColours) return {};
     palette.assign(maxColours * 4, 0);
     s.ReadBytes(palette.data(), static_cast<int>(colours * 4));
     consumed += colours * 4;

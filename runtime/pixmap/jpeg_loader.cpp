@@ -6,6 +6,7 @@
 // is libjpeg or our source and destination managers, and none of those frames holds an object with a
 // destructor. An exception thrown by the stream is caught in the manager, parked in the error state,
 // turned into a libjpeg fatal error, and thrown again once libjpeg's structures are released.
+#include <algorithm>
 #include <csetjmp>
 #include <cstddef>
 #include <cstdint>
@@ -36,6 +37,13 @@ constexpr long kMaxLibjpegMemory = 768L << 20;
 // Progressive pictures with more scans than this are refused: each scan walks every coefficient, so
 // a small crafted file could otherwise keep the decoder busy for minutes.
 constexpr int kMaxScans = 1000;
+// The same walk bounded by the file's size: the blocks all scans visit together may not exceed
+// kScanWorkFloor plus kScanWorkPerByte for every byte of the file. A real photograph codes each
+// block in at least a few bits and visits it in about ten scans, so it stays below even at the
+// 256 MiB size cap; a 15 KB file with hundreds of empty scans over a huge frame does not. At about
+// 5 ns per block visit the floor is some 0.15 s of work.
+constexpr int64_t kScanWorkFloor = int64_t{32} << 20;
+constexpr int64_t kScanWorkPerByte = 64;
 
 // The silent error manager of one decode or encode: fatal errors jump back to `jump`, warnings and
 // messages are dropped. The coder's client_data points here.
@@ -83,14 +91,25 @@ struct JpegSource {
   JOCTET buffer[kInputBufferSize];
 };
 
+// The work the scans have cost so far, against the file's allowance.
+struct JpegProgress {
+  jpeg_progress_mgr pub;
+  JpegDecode* owner;
+  int countedScans;
+  int64_t blockVisits;
+};
+
 // Everything one decode needs, owned by one object so that every exit releases libjpeg's structures.
 struct JpegDecode {
   jpeg_decompress_struct cinfo{};
   JpegErrors errors;
-  jpeg_progress_mgr progress{};
+  JpegProgress progress{};
   JpegSource source{};
   TStream* stream = nullptr;
   JpegReadFn read = nullptr;
+  // The stream's length from the start position when it tells one, and the bytes read so far.
+  int64_t fileBytes = 0;
+  int64_t bytesRead = 0;
   bool created = false;
 
   ~JpegDecode() {
@@ -98,9 +117,23 @@ struct JpegDecode {
   }
 };
 
+// Runs between the pieces of input libjpeg consumes; a new scan's header has been read when the scan
+// number moves on, and its components are then known.
 void ProgressMonitor(j_common_ptr cinfo) {
   auto dinfo = reinterpret_cast<j_decompress_ptr>(cinfo);
   if (dinfo->input_scan_number > kMaxScans) ERREXIT(cinfo, JERR_NOT_COMPILED);
+  auto* progress = reinterpret_cast<JpegProgress*>(cinfo->progress);
+  if (dinfo->input_scan_number <= progress->countedScans) return;
+  progress->countedScans = dinfo->input_scan_number;
+  for (int i = 0; i < dinfo->comps_in_scan && i < MAX_COMPS_IN_SCAN; ++i) {
+    const jpeg_component_info* component = dinfo->cur_comp_info[i];
+    if (component != nullptr) {
+      progress->blockVisits += int64_t{component->width_in_blocks} * component->height_in_blocks;
+    }
+  }
+  const JpegDecode& d = *progress->owner;
+  int64_t allowance = kScanWorkFloor + kScanWorkPerByte * std::max(d.fileBytes, d.bytesRead);
+  if (progress->blockVisits > allowance) ERREXIT(cinfo, JERR_NOT_COMPILED);
 }
 
 void InitSource(j_decompress_ptr cinfo) {
@@ -113,6 +146,7 @@ boolean FillInputBuffer(j_decompress_ptr cinfo) {
   int n = -1;
   if (!KeepException(d.errors.pending, [&] { n = d.read(src->buffer, kInputBufferSize, *d.stream); }) || n < 0)
     ERREXIT(cinfo, JERR_FILE_READ);
+  d.bytesRead += n;
   if (n == 0) {
     if (src->startOfFile) ERREXIT(cinfo, JERR_INPUT_EMPTY);
     // A cut-off file decodes as far as it goes: pretend the image ends here.
@@ -150,7 +184,8 @@ Header DecodeHeader(JpegDecode* d) {
   jpeg_create_decompress(&d->cinfo);
   d->created = true;
   d->cinfo.mem->max_memory_to_use = kMaxLibjpegMemory;
-  d->cinfo.progress = &d->progress;
+  d->progress.owner = d;
+  d->cinfo.progress = &d->progress.pub;
   d->source.owner = d;
   d->source.pub.init_source = InitSource;
   d->source.pub.fill_input_buffer = FillInputBuffer;
@@ -189,7 +224,10 @@ Ref<TPixmap> DecodeJpegStream(TStream& stream, JpegReadFn read) {
   d->stream = &stream;
   d->read = read;
   InstallSilentErrors(d->cinfo, d->errors);
-  d->progress.progress_monitor = ProgressMonitor;
+  d->progress.pub.progress_monitor = ProgressMonitor;
+  int64_t size = stream.Size();
+  int64_t pos = stream.Pos();
+  if (size > 0 && pos >= 0 && pos < size) d->fileBytes = size - pos;
 
   Header header = DecodeHeader(d.get());
   if (d->errors.pending) std::rethrow_exception(d->errors.pending);

@@ -5,6 +5,20 @@
 // InitPixmapLoaders() runs them as BMP, JPEG, PNG, TGA, which gives the trial order TGA, PNG, JPEG,
 // BMP. The program and every test that walks the registry call InitPixmapLoaders() before anything
 // else registers a loader.
+//
+// Limits the loaders add, so that a hostile file costs neither unbounded memory nor time; each
+// gives the empty pointer before any pixel memory is taken:
+// - JPEG and PNG: at most 256 MiB of decoded pixels, counted in the pixmap format the picture
+//   decodes to (rows padded to 4 bytes; for grey-with-alpha PNGs with the 2-byte rows they are
+//   expanded from);
+// - BMP: sides up to 32768 and less than 2 GiB of pixels, no more than the data left in a stream
+//   of known length holds; from a stream that cannot tell its length at most 256 MiB;
+// - TGA: sides up to 4096, no more than the data left could hold even run-length coded;
+// - JPEG: at most 1000 scans, and as many block visits over all scans as 32 Mi plus 64 for every
+//   byte of the file (a real photograph of any size stays well below); libjpeg's working memory up
+//   to 768 MiB;
+// - PNG: no more rows than the data left in a stream of known length can inflate to; ancillary
+//   chunks up to 8 MiB.
 #pragma once
 
 #include "runtime/pixmap/pixmap.h"

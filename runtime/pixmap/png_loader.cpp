@@ -29,8 +29,8 @@ namespace kiln {
 namespace {
 
 constexpr int kSignatureSize = 8;
-// Decoded pictures needing more bytes than this (at 4 bytes a pixel) are refused before any pixel
-// memory is taken.
+// Decoded pictures needing more bytes than this (in the pixmap format they decode to) are refused
+// before any pixel memory is taken.
 constexpr int64_t kMaxDecodedBytes = int64_t{256} << 20;
 // zlib expands at most about 1032 to 1, so a stream of known size cannot fill more than this many
 // bytes of rows per byte left in it.
@@ -115,7 +115,8 @@ Header ReadHeader(PngRead* r) {
   png_read_info(r->png, r->info);
 
   int64_t pixels = int64_t{png_get_image_width(r->png, r->info)} * png_get_image_height(r->png, r->info);
-  if (pixels * 4 > kMaxDecodedBytes) return Header::kUnsupported;
+  // Even one byte a pixel is too much: refused before libpng sizes anything for the expanded rows.
+  if (pixels > kMaxDecodedBytes) return Header::kUnsupported;
   int64_t packedBytes = int64_t{png_get_image_height(r->png, r->info)} *
                         (int64_t{1} + static_cast<int64_t>(png_get_rowbytes(r->png, r->info)));
   if (r->available >= 0 && packedBytes > r->available * kMaxInflateRatio) return Header::kUnsupported;
@@ -127,6 +128,14 @@ Header ReadHeader(PngRead* r) {
   png_get_IHDR(r->png, r->info, &r->width, &r->height, &r->bitDepth, &r->colourType, nullptr, nullptr,
                nullptr);
   r->rowBytes = png_get_rowbytes(r->png, r->info);
+  // The pixmap that results, 4-byte aligned rows of 1 (grey), 3 (RGB) or 4 bytes a pixel, and for
+  // grey with alpha the block of 2-byte pixels it is expanded from.
+  int channels = png_get_channels(r->png, r->info);
+  int pixmapBytesPerPixel = channels == 1 ? 1 : channels == 3 ? 3 : 4;
+  int64_t pitch = (int64_t{r->width} * pixmapBytesPerPixel + 3) / 4 * 4;
+  int64_t decodedBytes = pitch * r->height;
+  if (channels == 2) decodedBytes += static_cast<int64_t>(r->rowBytes) * r->height;
+  if (decodedBytes > kMaxDecodedBytes) return Header::kUnsupported;
   return Header::kOk;
 }
 

@@ -159,6 +159,10 @@ TEST(BmpLoader, ShortPalettesAndColoursUsed) {
   b.bits = 1;
   b.coloursUsed = 2;
   ExpectDecoded(b, Load(MakeBmp(b)));
+  // Two-colour files hold both entries whatever colours-used says.
+  b.coloursUsed = 1;
+  b.paletteEntries = 2;
+  ExpectDecoded(b, Load(MakeBmp(b)));
 }
 
 TEST(BmpLoader, IndexPastAShortPaletteIsBlack) {

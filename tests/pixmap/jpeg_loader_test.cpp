@@ -112,6 +112,34 @@ TEST(JpegLoader, HugeFrameIsRefusedBeforeAnyPixelMemoryIsTaken) {
   EXPECT_EQ(p->height, 40);
 }
 
+// progressive.jpg with a large frame and `extraScans` more copies of its last scan, each without
+// data: every one makes the decoder walk all blocks of the frame.
+std::string WithEmptyScans(int width, int height, int extraScans) {
+  std::string jpeg = Fixture("progressive.jpg");
+  size_t sof = jpeg.find("\xFF\xC2");
+  size_t lastScan = jpeg.rfind("\xFF\xDA");
+  size_t end = jpeg.rfind("\xFF\xD9");
+  EXPECT_TRUE(sof != std::string::npos && lastScan != std::string::npos && end != std::string::npos);
+  jpeg[sof + 5] = static_cast<char>(height >> 8);
+  jpeg[sof + 6] = static_cast<char>(height);
+  jpeg[sof + 7] = static_cast<char>(width >> 8);
+  jpeg[sof + 8] = static_cast<char>(width);
+  std::string scanHeader = jpeg.substr(lastScan, 10);
+  std::string scans;
+  for (int i = 0; i < extraScans; ++i) scans += scanHeader;
+  return jpeg.insert(end, scans);
+}
+
+TEST(JpegLoader, ScanWorkIsBoundedByTheFilesSize) {
+  InitPixmapLoaders();
+  // 10 KB that would make the decoder visit 250 million blocks.
+  EXPECT_FALSE(Decode(WithEmptyScans(4000, 4000, 990)));
+  // The same frame with the scans a real picture has still decodes.
+  Ref<TPixmap> p = Decode(WithEmptyScans(4000, 4000, 0));
+  ASSERT_TRUE(p);
+  EXPECT_EQ(p->width, 4000);
+}
+
 TEST(JpegLoader, DecodingStartsAtTheStreamPosition) {
   InitPixmapLoaders();
   std::string bytes = "prefix" + Fixture("colour.jpg");

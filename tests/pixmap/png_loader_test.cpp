@@ -40,6 +40,8 @@ TEST(PngLoader, ColourTypesExpandToGreyRgbOrRgba) {
       {"grey_alpha.png", FormatRGBA8888, 3, 1, {0x32C8C8C8, 0xFF000000, 0x00FFFFFF}},
       {"palette_trns.png", FormatRGBA8888, 4, 1, {0x00FF0000, 0x8000FF00, 0xFF0000FF, 0xFF0A141E}},
       {"palette.png", FormatRGB888, 2, 1, {0xFF0A141E, 0xFFFF0000}},
+      {"grey_trns.png", FormatRGBA8888, 3, 1, {0xFF0A0A0A, 0x00141414, 0xFF1E1E1E}},
+      {"rgb_trns.png", FormatRGBA8888, 2, 1, {0xFF010203, 0x00040506}},
       {"rgb16.png", FormatRGB888, 2, 1, {0xFF12569A, 0xFFFF0080}},
       {"rgba.png", FormatRGBA8888, 3, 2,
        {0x03000102, 0x07040506, 0x0B08090A, 0x67646566, 0x6B68696A, 0x6F6C6D6E}},
@@ -124,6 +126,24 @@ TEST(PngLoader, SizesTheDataCannotFillAreRefusedWithoutAllocating) {
   EXPECT_FALSE(PixmapFromPng(Over(HeaderClaiming(8000, 8000))));
   // A plausible size still decodes as far as libpng lets it: here it runs out of image data.
   EXPECT_FALSE(PixmapFromPng(Over(HeaderClaiming(3, 3))));
+}
+
+// The size cap counts the bytes of the pixmap that results: a grey picture four times the pixels
+// of the largest RGBA one still loads.
+TEST(PngLoader, SizeCapCountsTheBytesOfTheResultingFormat) {
+  InitPixmapLoaders();
+  constexpr int kSide = 8200;  // 67 million pixels: over the cap at 4 bytes, well under at 1
+  Ref<TPixmap> grey = AllocatePixmap(kSide, kSide, FormatGrey8);
+  std::memset(grey->pixels, 0, static_cast<size_t>(grey->pitch) * kSide);
+  grey->WritePixel(kSide - 1, kSide - 1, static_cast<int>(0xFF808080u));
+  test::TempDir dir;
+  Text path = Text::FromUtf8((dir.Path() / "grey.png").string());
+  ASSERT_EQ(SavePixmapAsPng(grey, path, 1), 1);
+  grey = nullptr;
+  Ref<TPixmap> p = PixmapFromPng(path);
+  ASSERT_TRUE(p);
+  EXPECT_EQ(p->format, FormatGrey8);
+  EXPECT_EQ(static_cast<uint32_t>(p->ReadPixel(kSide - 1, kSide - 1)), 0xFF808080u);
 }
 
 TEST(PngLoader, OpensTextUrls) {

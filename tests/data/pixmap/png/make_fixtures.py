@@ -33,6 +33,9 @@ save("palette_trns.png", png(4, 1, 2, 3, [bytes([0b00011011])], plte + trns))
 save("palette.png", png(2, 1, 8, 3, [bytes([3, 0])], plte))
 # 16-bit RGB, 2x1: (0x1234, 0x5678, 0x9ABC), (0xFFFF, 0x0000, 0x8000)
 save("rgb16.png", png(2, 1, 16, 2, [struct.pack(">6H", 0x1234, 0x5678, 0x9ABC, 0xFFFF, 0x0000, 0x8000)]))
+# 8-bit grey and RGB whose tRNS chunk makes one value transparent: both come out with alpha.
+save("grey_trns.png", png(3, 1, 8, 0, [bytes([10, 20, 30])], chunk(b"tRNS", struct.pack(">H", 20))))
+save("rgb_trns.png", png(2, 1, 8, 2, [bytes([1, 2, 3, 4, 5, 6])], chunk(b"tRNS", struct.pack(">3H", 4, 5, 6))))
 # 8-bit RGBA, 3x2
 save("rgba.png", png(3, 2, 8, 6, [bytes(range(0, 12)), bytes(range(100, 112))]))
 # 8-bit RGB 3x1, Adam7 interlaced
