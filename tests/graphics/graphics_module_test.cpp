@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include "runtime/graphics/frame_pacing.h"
+#include "runtime/system/events.h"
 #include "runtime/system/hooks.h"
+#include "runtime/system/input.h"
 #include "tests/graphics/fake_clock.h"
 #include "tests/graphics/fake_graphics_driver.h"
 #include "tests/support/x_server.h"
@@ -150,6 +152,19 @@ TEST_F(GraphicsModule, FailedWindowOpenLeavesNoWindow) {
   EXPECT_FALSE(OpenGraphicsWindow(640, 480, 0, 60, 0));
   EXPECT_FALSE(WindowGraphics());
   EXPECT_EQ(static_cast<test::FakeGraphics*>(first.Get())->closes, 1);
+}
+
+// The window's lifetime is the input tracking's: keys count while it is open, not after.
+TEST_F(GraphicsModule, InputIsTrackedWhileTheWindowIsOpen) {
+  auto press = [] {
+    SendSystemEvent(kEventKeyDown, nullptr, 65, 0, 0, 0, nullptr);
+    SendSystemEvent(kEventKeyUp, nullptr, 65, 0, 0, 0, nullptr);
+    return TakeKeyPresses(65);
+  };
+  ASSERT_TRUE(OpenGraphicsWindow(640, 480, 0, 60, 0));
+  EXPECT_EQ(press(), 1);
+  CloseGraphicsWindow();
+  EXPECT_EQ(press(), 0);
 }
 
 TEST_F(GraphicsModule, SecondWindowClosesTheFirst) {

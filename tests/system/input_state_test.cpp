@@ -2,7 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
+#include "runtime/core/clock.h"
+#include "runtime/system/event_queue.h"
 #include "runtime/system/events.h"
+#include "runtime/system/system.h"
 
 namespace kiln {
 namespace {
@@ -45,6 +50,57 @@ TEST_F(InputState, KeyPressesCountTransitionsNotRepeats) {
   EXPECT_EQ(NextTypedChar(), 0);
   Send(kEventKeyUp, 66);
   EXPECT_EQ(IsKeyHeld(66), 0);
+  // A second KeyDown without the KeyUp between is no new press.
+  Send(kEventKeyDown, 67);
+  Send(kEventKeyDown, 67);
+  EXPECT_EQ(TakeKeyPresses(67), 1);
+  Send(kEventKeyUp, 67);
+}
+
+// Later hooks, the event queue among them, see every event the input state has recorded.
+TEST_F(InputState, EventsGoOnToTheEventQueue) {
+  InitEventQueue();
+  while (TakeQueuedEvent() != 0) {
+  }
+  Send(kEventKeyDown, 68);
+  Send(kEventKeyUp, 68);
+  EXPECT_EQ(TakeKeyPresses(68), 1);
+  EXPECT_EQ(TakeQueuedEvent(), kEventKeyDown);
+  EXPECT_EQ(CurrentEventData(), 68);
+  EXPECT_EQ(TakeQueuedEvent(), kEventKeyUp);
+  EXPECT_EQ(TakeQueuedEvent(), 0);
+}
+
+void PressKeyAndButton(TObject*, int code) {
+  Send(kEventKeyDown, code);
+  Send(kEventKeyUp, code);
+  Send(kEventMouseDown, 2);
+  Send(kEventMouseUp, 2);
+}
+
+// The waits discard what came before them: the press that arrives during the wait is the one
+// returned, not the lower one already counted.
+TEST_F(InputState, AwaitsReturnOnlyWhatArrivesWhileWaiting) {
+  struct Case {
+    const char* what;
+    int (*await)();
+    int expected;
+  };
+  const Case cases[] = {{"key", AwaitKeyPress, 80}, {"button", AwaitButtonClick, 2}};
+  for (const Case& c : cases) {
+    Send(kEventKeyDown, 70);
+    Send(kEventKeyUp, 70);
+    Send(kEventMouseDown, 1);
+    Send(kEventMouseUp, 1);
+    std::thread poster([] {
+      SleepMillis(50);
+      PostMainThreadCall(PressKeyAndButton, nullptr, 80);
+    });
+    EXPECT_EQ(c.await(), c.expected) << c.what;
+    poster.join();
+    ResetKeyState();
+    ResetMouseState();
+  }
 }
 
 TEST_F(InputState, ThreeHundredCharactersGiveTheFirst256) {
