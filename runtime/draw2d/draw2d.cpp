@@ -25,11 +25,19 @@ LayerState& Layer() {
 
 constexpr double kRadiansPerDegree = 0.017453292519943295;
 
-// The current context and its driver, or false when no 2D context is current.
-bool Current(Ref<TFlat2DGraphics>& g, Ref<TFlat2DDriver>& d) {
-  g = TFlat2DGraphics::Current();
-  d = Current2DDriver();
-  return g && d;
+// Runs f on the current context and its driver, held for the call; nothing when none is current.
+template <class F>
+void OnCurrent(F&& f) {
+  Ref<TFlat2DGraphics> g = TFlat2DGraphics::Current();
+  Ref<TFlat2DDriver> d = Current2DDriver();
+  if (g && d) f(*g, *d);
+}
+
+// What the getters read: the current context, or one in the initial state when none is current.
+const TFlat2DGraphics& Shown() {
+  static const TFlat2DGraphics& initial = *MakeRef<TFlat2DGraphics>().Detach();
+  const TFlat2DGraphics* g = TFlat2DGraphics::Current().Get();
+  return g != nullptr ? *g : initial;
 }
 
 void UpdateTransform(TFlat2DGraphics& g, TFlat2DDriver& d) {
@@ -67,81 +75,65 @@ void InitDraw2DModule() {
 }
 
 void ClearScreen() {
-  if (Ref<TFlat2DDriver> d = Current2DDriver(); d && TFlat2DGraphics::Current()) d->Cls();
+  OnCurrent([](TFlat2DGraphics&, TFlat2DDriver& d) { d.Cls(); });
 }
 
 void SetClearColor(int r, int g, int b) {
-  Ref<TFlat2DGraphics> c;
-  Ref<TFlat2DDriver> d;
-  if (!Current(c, d)) return;
-  c->clscolor_red = r;
-  c->clscolor_green = g;
-  c->clscolor_blue = b;
-  d->SetClsColor(r, g, b);
+  OnCurrent([&](TFlat2DGraphics& c, TFlat2DDriver& d) {
+    c.clscolor_red = r;
+    c.clscolor_green = g;
+    c.clscolor_blue = b;
+    d.SetClsColor(r, g, b);
+  });
 }
 
 void GetClearColor(int& r, int& g, int& b) {
-  Ref<TFlat2DGraphics> c = TFlat2DGraphics::Current();
-  r = c ? c->clscolor_red : 0;
-  g = c ? c->clscolor_green : 0;
-  b = c ? c->clscolor_blue : 0;
+  r = Shown().clscolor_red;
+  g = Shown().clscolor_green;
+  b = Shown().clscolor_blue;
 }
 
 void SetDrawColor(int r, int g, int b) {
-  Ref<TFlat2DGraphics> c;
-  Ref<TFlat2DDriver> d;
-  if (!Current(c, d)) return;
-  c->color_red = r;
-  c->color_green = g;
-  c->color_blue = b;
-  d->SetColor(r, g, b);
+  OnCurrent([&](TFlat2DGraphics& c, TFlat2DDriver& d) {
+    c.color_red = r;
+    c.color_green = g;
+    c.color_blue = b;
+    d.SetColor(r, g, b);
+  });
 }
 
 void GetDrawColor(int& r, int& g, int& b) {
-  Ref<TFlat2DGraphics> c = TFlat2DGraphics::Current();
-  r = c ? c->color_red : 255;
-  g = c ? c->color_green : 255;
-  b = c ? c->color_blue : 255;
+  r = Shown().color_red;
+  g = Shown().color_green;
+  b = Shown().color_blue;
 }
 
 void SetDrawAlpha(float alpha) {
-  Ref<TFlat2DGraphics> c;
-  Ref<TFlat2DDriver> d;
-  if (!Current(c, d)) return;
-  c->color_alpha = alpha;
-  d->SetAlpha(alpha);
+  OnCurrent([&](TFlat2DGraphics& c, TFlat2DDriver& d) {
+    c.color_alpha = alpha;
+    d.SetAlpha(alpha);
+  });
 }
 
-float GetDrawAlpha() {
-  Ref<TFlat2DGraphics> c = TFlat2DGraphics::Current();
-  return c ? c->color_alpha : 1.0f;
-}
+float GetDrawAlpha() { return Shown().color_alpha; }
 
 void SetBlendMode(int mode) {
-  Ref<TFlat2DGraphics> c;
-  Ref<TFlat2DDriver> d;
-  if (!Current(c, d)) return;
-  c->blend_mode = mode;
-  d->SetBlend(mode);
+  OnCurrent([&](TFlat2DGraphics& c, TFlat2DDriver& d) {
+    c.blend_mode = mode;
+    d.SetBlend(mode);
+  });
 }
 
-int GetBlendMode() {
-  Ref<TFlat2DGraphics> c = TFlat2DGraphics::Current();
-  return c ? c->blend_mode : BlendMask;
-}
+int GetBlendMode() { return Shown().blend_mode; }
 
 void SetLineThickness(float width) {
-  Ref<TFlat2DGraphics> c;
-  Ref<TFlat2DDriver> d;
-  if (!Current(c, d)) return;
-  c->line_width = width;
-  d->SetLineWidth(width);
+  OnCurrent([&](TFlat2DGraphics& c, TFlat2DDriver& d) {
+    c.line_width = width;
+    d.SetLineWidth(width);
+  });
 }
 
-float GetLineThickness() {
-  Ref<TFlat2DGraphics> c = TFlat2DGraphics::Current();
-  return c ? c->line_width : 1.0f;
-}
+float GetLineThickness() { return Shown().line_width; }
 
 void SetDrawOrigin(float x, float y) {
   if (Ref<TFlat2DGraphics> c = TFlat2DGraphics::Current()) {
@@ -151,9 +143,8 @@ void SetDrawOrigin(float x, float y) {
 }
 
 void GetDrawOrigin(float& x, float& y) {
-  Ref<TFlat2DGraphics> c = TFlat2DGraphics::Current();
-  x = c ? c->origin_x : 0;
-  y = c ? c->origin_y : 0;
+  x = Shown().origin_x;
+  y = Shown().origin_y;
 }
 
 void SetDrawHandle(float x, float y) {
@@ -164,114 +155,85 @@ void SetDrawHandle(float x, float y) {
 }
 
 void GetDrawHandle(float& x, float& y) {
-  Ref<TFlat2DGraphics> c = TFlat2DGraphics::Current();
-  x = c ? -c->handle_x : 0;
-  y = c ? -c->handle_y : 0;
+  x = -Shown().handle_x;
+  y = -Shown().handle_y;
 }
 
 void SetDrawRotation(float degrees) {
-  Ref<TFlat2DGraphics> c;
-  Ref<TFlat2DDriver> d;
-  if (!Current(c, d)) return;
-  c->tform_rot = degrees;
-  UpdateTransform(*c, *d);
+  OnCurrent([&](TFlat2DGraphics& c, TFlat2DDriver& d) {
+    c.tform_rot = degrees;
+    UpdateTransform(c, d);
+  });
 }
 
-float GetDrawRotation() {
-  Ref<TFlat2DGraphics> c = TFlat2DGraphics::Current();
-  return c ? c->tform_rot : 0;
-}
+float GetDrawRotation() { return Shown().tform_rot; }
 
 void SetDrawScale(float sx, float sy) {
-  Ref<TFlat2DGraphics> c;
-  Ref<TFlat2DDriver> d;
-  if (!Current(c, d)) return;
-  c->tform_scale_x = sx;
-  c->tform_scale_y = sy;
-  UpdateTransform(*c, *d);
+  OnCurrent([&](TFlat2DGraphics& c, TFlat2DDriver& d) {
+    c.tform_scale_x = sx;
+    c.tform_scale_y = sy;
+    UpdateTransform(c, d);
+  });
 }
 
 void GetDrawScale(float& sx, float& sy) {
-  Ref<TFlat2DGraphics> c = TFlat2DGraphics::Current();
-  sx = c ? c->tform_scale_x : 1.0f;
-  sy = c ? c->tform_scale_y : 1.0f;
+  sx = Shown().tform_scale_x;
+  sy = Shown().tform_scale_y;
 }
 
 void SetDrawTransform(float degrees, float sx, float sy) {
-  Ref<TFlat2DGraphics> c;
-  Ref<TFlat2DDriver> d;
-  if (!Current(c, d)) return;
-  c->tform_rot = degrees;
-  c->tform_scale_x = sx;
-  c->tform_scale_y = sy;
-  UpdateTransform(*c, *d);
+  OnCurrent([&](TFlat2DGraphics& c, TFlat2DDriver& d) {
+    c.tform_rot = degrees;
+    c.tform_scale_x = sx;
+    c.tform_scale_y = sy;
+    UpdateTransform(c, d);
+  });
 }
 
 void SetClipRect(int x, int y, int w, int h) {
-  Ref<TFlat2DGraphics> c;
-  Ref<TFlat2DDriver> d;
-  if (!Current(c, d)) return;
-  c->viewport_x = x;
-  c->viewport_y = y;
-  c->viewport_w = w;
-  c->viewport_h = h;
-  double xs = c->vres_mousexscale, ys = c->vres_mouseyscale;
-  int cx = TruncateToInt(std::floor(x / xs));
-  int cy = TruncateToInt(std::floor(y / ys));
-  int cw = TruncateToInt(std::floor((static_cast<double>(x) + w) / xs) - cx);
-  int ch = TruncateToInt(std::floor((static_cast<double>(y) + h) / ys) - cy);
-  d->SetViewport(cx, cy, cw, ch);
+  OnCurrent([&](TFlat2DGraphics& c, TFlat2DDriver& d) {
+    c.viewport_x = x;
+    c.viewport_y = y;
+    c.viewport_w = w;
+    c.viewport_h = h;
+    double xs = c.vres_mousexscale, ys = c.vres_mouseyscale;
+    int cx = TruncateToInt(std::floor(x / xs));
+    int cy = TruncateToInt(std::floor(y / ys));
+    int cw = TruncateToInt(std::floor((static_cast<double>(x) + w) / xs) - cx);
+    int ch = TruncateToInt(std::floor((static_cast<double>(y) + h) / ys) - cy);
+    d.SetViewport(cx, cy, cw, ch);
+  });
 }
 
 void GetClipRect(int& x, int& y, int& w, int& h) {
-  Ref<TFlat2DGraphics> c = TFlat2DGraphics::Current();
-  x = c ? c->viewport_x : 0;
-  y = c ? c->viewport_y : 0;
-  w = c ? c->viewport_w : 0;
-  h = c ? c->viewport_h : 0;
+  x = Shown().viewport_x;
+  y = Shown().viewport_y;
+  w = Shown().viewport_w;
+  h = Shown().viewport_h;
 }
 
 void SetLogicalResolution(float width, float height) {
-  Ref<TFlat2DGraphics> c;
-  Ref<TFlat2DDriver> d;
-  if (!Current(c, d)) return;
-  c->vres_width = width;
-  c->vres_height = height;
-  // A context without size keeps the one-to-one mouse mapping instead of dividing by zero.
-  c->vres_mousexscale = c->g_width > 0 ? width / static_cast<float>(c->g_width) : 1.0f;
-  c->vres_mouseyscale = c->g_height > 0 ? height / static_cast<float>(c->g_height) : 1.0f;
-  d->SetResolution(width, height);
+  OnCurrent([&](TFlat2DGraphics& c, TFlat2DDriver& d) {
+    c.vres_width = width;
+    c.vres_height = height;
+    // A context without size keeps the one-to-one mouse mapping instead of dividing by zero.
+    c.vres_mousexscale = c.g_width > 0 ? width / static_cast<float>(c.g_width) : 1.0f;
+    c.vres_mouseyscale = c.g_height > 0 ? height / static_cast<float>(c.g_height) : 1.0f;
+    d.SetResolution(width, height);
+  });
 }
 
-float LogicalWidth() {
-  Ref<TFlat2DGraphics> c = TFlat2DGraphics::Current();
-  return c ? c->vres_width : 0;
-}
+float LogicalWidth() { return Shown().vres_width; }
 
-float LogicalHeight() {
-  Ref<TFlat2DGraphics> c = TFlat2DGraphics::Current();
-  return c ? c->vres_height : 0;
-}
+float LogicalHeight() { return Shown().vres_height; }
 
-float LogicalMouseX() {
-  Ref<TFlat2DGraphics> c = TFlat2DGraphics::Current();
-  return static_cast<float>(PointerX()) * (c ? c->vres_mousexscale : 1.0f);
-}
+float LogicalMouseX() { return static_cast<float>(PointerX()) * Shown().vres_mousexscale; }
 
-float LogicalMouseY() {
-  Ref<TFlat2DGraphics> c = TFlat2DGraphics::Current();
-  return static_cast<float>(PointerY()) * (c ? c->vres_mouseyscale : 1.0f);
-}
+float LogicalMouseY() { return static_cast<float>(PointerY()) * Shown().vres_mouseyscale; }
 
-float LogicalMouseXSpeed() {
-  Ref<TFlat2DGraphics> c = TFlat2DGraphics::Current();
-  return static_cast<float>(PointerXMotion()) * (c ? c->vres_mousexscale : 1.0f);
-}
+float LogicalMouseXSpeed() { return static_cast<float>(PointerXMotion()) * Shown().vres_mousexscale; }
 
-float LogicalMouseYSpeed() {
-  Ref<TFlat2DGraphics> c = TFlat2DGraphics::Current();
-  return static_cast<float>(PointerYMotion()) * (c ? c->vres_mouseyscale : 1.0f);
-}
+float LogicalMouseYSpeed() { return static_cast<float>(PointerYMotion()) * Shown().vres_mouseyscale; }
 
 void MoveLogicalMouse(float x, float y) {
   Ref<TFlat2DGraphics> c = TFlat2DGraphics::Current();
@@ -280,45 +242,39 @@ void MoveLogicalMouse(float x, float y) {
 }
 
 void PlotPoint(float x, float y) {
-  Ref<TFlat2DGraphics> c;
-  Ref<TFlat2DDriver> d;
-  if (!Current(c, d)) return;
-  d->Plot(x + c->origin_x, y + c->origin_y);
+  OnCurrent([&](TFlat2DGraphics& c, TFlat2DDriver& d) {
+    d.Plot(x + c.origin_x, y + c.origin_y);
+  });
 }
 
 void DrawFilledRect(float x, float y, float w, float h) {
-  Ref<TFlat2DGraphics> c;
-  Ref<TFlat2DDriver> d;
-  if (!Current(c, d)) return;
-  d->DrawRect(c->handle_x, c->handle_y, c->handle_x + w, c->handle_y + h, x + c->origin_x, y + c->origin_y);
+  OnCurrent([&](TFlat2DGraphics& c, TFlat2DDriver& d) {
+    d.DrawRect(c.handle_x, c.handle_y, c.handle_x + w, c.handle_y + h, x + c.origin_x, y + c.origin_y);
+  });
 }
 
 void DrawFilledOval(float x, float y, float w, float h) {
-  Ref<TFlat2DGraphics> c;
-  Ref<TFlat2DDriver> d;
-  if (!Current(c, d)) return;
-  d->DrawOval(c->handle_x, c->handle_y, c->handle_x + w, c->handle_y + h, x + c->origin_x, y + c->origin_y);
+  OnCurrent([&](TFlat2DGraphics& c, TFlat2DDriver& d) {
+    d.DrawOval(c.handle_x, c.handle_y, c.handle_x + w, c.handle_y + h, x + c.origin_x, y + c.origin_y);
+  });
 }
 
 void DrawLineSegment(float x, float y, float x2, float y2, int lastPixel) {
-  Ref<TFlat2DGraphics> c;
-  Ref<TFlat2DDriver> d;
-  if (!Current(c, d)) return;
-  float hx = c->handle_x, hy = c->handle_y;
-  d->DrawLine(hx, hy, hx + x2 - x, hy + y2 - y, x + c->origin_x, y + c->origin_y);
-  if (lastPixel) {
-    float X = x2 - x + hx, Y = y2 - y + hy;
-    d->Plot(x + X * c->tform_ix + Y * c->tform_iy + c->origin_x,
-            y + X * c->tform_jx + Y * c->tform_jy + c->origin_y);
-  }
+  OnCurrent([&](TFlat2DGraphics& c, TFlat2DDriver& d) {
+    float hx = c.handle_x, hy = c.handle_y;
+    d.DrawLine(hx, hy, hx + x2 - x, hy + y2 - y, x + c.origin_x, y + c.origin_y);
+    if (lastPixel) {
+      float X = x2 - x + hx, Y = y2 - y + hy;
+      d.Plot(x + X * c.tform_ix + Y * c.tform_iy + c.origin_x, y + X * c.tform_jx + Y * c.tform_jy + c.origin_y);
+    }
+  });
 }
 
 void DrawFilledPoly(const std::vector<float>& xy) {
-  Ref<TFlat2DGraphics> c;
-  Ref<TFlat2DDriver> d;
-  if (!Current(c, d)) return;
-  if (xy.size() < 6 || xy.size() % 2 != 0) return;
-  d->DrawPoly(xy, c->handle_x, c->handle_y, c->origin_x, c->origin_y);
+  OnCurrent([&](TFlat2DGraphics& c, TFlat2DDriver& d) {
+    if (xy.size() < 6 || xy.size() % 2 != 0) return;
+    d.DrawPoly(xy, c.handle_x, c.handle_y, c.origin_x, c.origin_y);
+  });
 }
 
 void DrawImageAt(const Ref<TImage>& image, float x, float y, int frame) {
@@ -327,59 +283,57 @@ void DrawImageAt(const Ref<TImage>& image, float x, float y, int frame) {
 }
 
 void DrawImageScaled(const Ref<TImage>& image, float x, float y, float w, float h, int frame) {
-  Ref<TFlat2DGraphics> c;
-  Ref<TFlat2DDriver> d;
-  if (!image || !Current(c, d)) return;
-  Ref<TImageFrame> f = image->Frame(frame);
-  if (!f) return;
-  float x0 = -image->handle_x, y0 = -image->handle_y;
-  f->Draw(x0, y0, x0 + w, y0 + h, x + c->origin_x, y + c->origin_y, 0, 0,
-          static_cast<float>(image->width), static_cast<float>(image->height));
+  if (!image) return;
+  OnCurrent([&](TFlat2DGraphics& c, TFlat2DDriver&) {
+    Ref<TImageFrame> f = image->Frame(frame);
+    if (!f) return;
+    float x0 = -image->handle_x, y0 = -image->handle_y;
+    f->Draw(x0, y0, x0 + w, y0 + h, x + c.origin_x, y + c.origin_y, 0, 0, static_cast<float>(image->width),
+            static_cast<float>(image->height));
+  });
 }
 
 void DrawImagePart(const Ref<TImage>& image, float x, float y, float w, float h, float sx, float sy,
                    float sw, float sh, float hx, float hy, int frame) {
-  Ref<TFlat2DGraphics> c;
-  Ref<TFlat2DDriver> d;
-  if (!image || !Current(c, d)) return;
-  Ref<TImageFrame> f = image->Frame(frame);
-  if (!f) return;
-  float x0 = w * -hx / sw, y0 = h * -hy / sh;
-  f->Draw(x0, y0, x0 + w, y0 + h, x + c->origin_x, y + c->origin_y, sx, sy, sw, sh);
+  if (!image) return;
+  OnCurrent([&](TFlat2DGraphics& c, TFlat2DDriver&) {
+    Ref<TImageFrame> f = image->Frame(frame);
+    if (!f) return;
+    float x0 = w * -hx / sw, y0 = h * -hy / sh;
+    f->Draw(x0, y0, x0 + w, y0 + h, x + c.origin_x, y + c.origin_y, sx, sy, sw, sh);
+  });
 }
 
 void TileImageFill(const Ref<TImage>& image, float x, float y, int frame) {
-  Ref<TFlat2DGraphics> c;
-  Ref<TFlat2DDriver> d;
-  if (!image || !Current(c, d)) return;
-  Ref<TImageFrame> f = image->Frame(frame);
-  if (!f) return;
-  int64_t w = image->width, h = image->height;
-  if (w <= 0 || h <= 0) return;
-  int64_t vx = c->viewport_x, vy = c->viewport_y, vw = c->viewport_w, vh = c->viewport_h;
-  d->SetTransform(1, 0, 0, 1);
-  float px = x + c->origin_x - image->handle_x;
-  float py = y + c->origin_y - image->handle_y;
-  float fx = px - std::floor(px), fy = py - std::floor(py);
-  int64_t sx = vx - w + 1 + WrapTile(TruncateToInt(std::floor(px) - static_cast<double>(vx - w + 1)), w);
-  int64_t sy = vy - h + 1 + WrapTile(TruncateToInt(std::floor(py) - static_cast<double>(vy - h + 1)), h);
-  float fw = static_cast<float>(w), fh = static_cast<float>(h);
-  for (int64_t ty = sy; ty < vy + vh; ty += h) {
-    for (int64_t tx = sx; tx < vx + vw; tx += w) {
-      f->Draw(0, 0, fw, fh, static_cast<float>(tx) + fx, static_cast<float>(ty) + fy, 0, 0, fw, fh);
+  if (!image || image->width <= 0 || image->height <= 0) return;
+  OnCurrent([&](TFlat2DGraphics& c, TFlat2DDriver& d) {
+    Ref<TImageFrame> f = image->Frame(frame);
+    if (!f) return;
+    int64_t w = image->width, h = image->height;
+    int64_t vx = c.viewport_x, vy = c.viewport_y, vw = c.viewport_w, vh = c.viewport_h;
+    d.SetTransform(1, 0, 0, 1);
+    float px = x + c.origin_x - image->handle_x;
+    float py = y + c.origin_y - image->handle_y;
+    float fx = px - std::floor(px), fy = py - std::floor(py);
+    int64_t sx = vx - w + 1 + WrapTile(TruncateToInt(std::floor(px) - static_cast<double>(vx - w + 1)), w);
+    int64_t sy = vy - h + 1 + WrapTile(TruncateToInt(std::floor(py) - static_cast<double>(vy - h + 1)), h);
+    float fw = static_cast<float>(w), fh = static_cast<float>(h);
+    for (int64_t ty = sy; ty < vy + vh; ty += h) {
+      for (int64_t tx = sx; tx < vx + vw; tx += w) {
+        f->Draw(0, 0, fw, fh, static_cast<float>(tx) + fx, static_cast<float>(ty) + fy, 0, 0, fw, fh);
+      }
     }
-  }
-  UpdateTransform(*c, *d);
+    UpdateTransform(c, d);
+  });
 }
 
 void DrawTextLine(const Text& text, float x, float y) {
-  Ref<TFlat2DGraphics> c;
-  Ref<TFlat2DDriver> d;
-  if (!Current(c, d)) return;
-  Ref<TImageFont> font = FontInUse();
-  float hx = c->handle_x, hy = c->handle_y;
-  float ix = c->tform_ix, iy = c->tform_iy, jx = c->tform_jx, jy = c->tform_jy;
-  font->Draw(text, x + c->origin_x + hx * ix + hy * iy, y + c->origin_y + hx * jx + hy * jy, ix, iy, jx, jy);
+  OnCurrent([&](TFlat2DGraphics& c, TFlat2DDriver&) {
+    Ref<TImageFont> font = FontInUse();
+    float hx = c.handle_x, hy = c.handle_y;
+    float ix = c.tform_ix, iy = c.tform_iy, jx = c.tform_jx, jy = c.tform_jy;
+    font->Draw(text, x + c.origin_x + hx * ix + hy * iy, y + c.origin_y + hx * jx + hy * jy, ix, iy, jx, jy);
+  });
 }
 
 int MeasureTextWidth(const Text& text) {
@@ -469,30 +423,27 @@ Ref<TPixmap> LockImagePixels(const Ref<TImage>& image, int frame, int read, int 
 void UnlockImagePixels(const Ref<TImage>&, int) {}
 
 void GrabScreenIntoImage(const Ref<TImage>& image, float x, float y, int frame) {
-  Ref<TFlat2DGraphics> c;
-  Ref<TFlat2DDriver> d;
-  if (!image || !Current(c, d)) return;
-  Ref<TPixmap> pixmap = d->GrabPixmap(TruncateToInt(x), TruncateToInt(y), image->width, image->height);
-  if (!pixmap) return;
-  if (image->flags & MaskedImageFlag) {
-    const LayerState& s = Layer();
-    pixmap = ApplyMaskColor(pixmap, s.mask_r, s.mask_g, s.mask_b);
-  }
-  image->SetPixmap(frame, pixmap);
+  if (!image) return;
+  OnCurrent([&](TFlat2DGraphics&, TFlat2DDriver& d) {
+    Ref<TPixmap> pixmap = d.GrabPixmap(TruncateToInt(x), TruncateToInt(y), image->width, image->height);
+    if (!pixmap) return;
+    if (image->flags & MaskedImageFlag) {
+      const LayerState& s = Layer();
+      pixmap = ApplyMaskColor(pixmap, s.mask_r, s.mask_g, s.mask_b);
+    }
+    image->SetPixmap(frame, pixmap);
+  });
 }
 
 void DrawPixmapAt(const Ref<TPixmap>& pixmap, int x, int y) {
-  Ref<TFlat2DGraphics> c;
-  Ref<TFlat2DDriver> d;
-  if (!pixmap || !Current(c, d)) return;
-  d->DrawPixmap(pixmap, x, y);
+  if (!pixmap) return;
+  OnCurrent([&](TFlat2DGraphics&, TFlat2DDriver& d) { d.DrawPixmap(pixmap, x, y); });
 }
 
 Ref<TPixmap> GrabScreenPixmap(int x, int y, int w, int h) {
-  Ref<TFlat2DGraphics> c;
-  Ref<TFlat2DDriver> d;
-  if (!Current(c, d)) return {};
-  return d->GrabPixmap(x, y, w, h);
+  Ref<TPixmap> pixmap;
+  OnCurrent([&](TFlat2DGraphics&, TFlat2DDriver& d) { pixmap = d.GrabPixmap(x, y, w, h); });
+  return pixmap;
 }
 
 }  // namespace kiln
