@@ -1,5 +1,6 @@
-// The X display connection shared by the system driver and the graphics windows, and the registry
-// of the program's own windows. Only X11 backend code includes this header.
+// What the system module shares with the X11 code of other modules (the GLX windows of the graphics
+// module): the process's display connection, the registry of program windows and the error trap.
+// Only X11 backend code includes this header.
 #pragma once
 
 #include <X11/Xlib.h>
@@ -31,5 +32,24 @@ bool IsWindowGone(Window window);
 
 // Dispatches every event already queued on the connection; never blocks.
 void DispatchPendingEvents();
+
+// Catches the X protocol errors of a few requests instead of letting the default handler end the
+// process (a window another client destroyed, a display mode the server refuses). Traps nest: an
+// error inside an inner trap counts for the outer one too.
+class XErrorTrap {
+ public:
+  explicit XErrorTrap(Display* display);
+  ~XErrorTrap();
+  XErrorTrap(const XErrorTrap&) = delete;
+  XErrorTrap& operator=(const XErrorTrap&) = delete;
+
+  // Waits for the server to answer everything sent so far; true if any request failed.
+  bool Failed();
+
+ private:
+  Display* display_;
+  int (*previous_)(Display*, XErrorEvent*);
+  int errorsBefore_;
+};
 
 }  // namespace kiln::x11
