@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "runtime/core/process_backend.h"
+#include "runtime/core/internal/process_backend.h"
 #include "runtime/core/runtime.h"
 
 namespace kiln {

@@ -1,7 +1,7 @@
 #include <cstdlib>
 
 #include "runtime/core/file_names.h"
-#include "runtime/core/process_backend.h"
+#include "runtime/core/internal/process_backend.h"
 #include "runtime/core/runtime.h"
 #include "runtime/core/startup_rules.h"
 
@@ -32,12 +32,12 @@ Text FolderOfExecutable(const Text& file) {
 }
 
 void StartRuntime(int argc, char** argv) {
-  launchFolder = processbackend::CurrentDirectory().Replace("\\", "/");
+  launchFolder = CurrentDirectory().Replace("\\", "/");
   applicationFile = processbackend::ExecutablePath(argc > 0 ? argv[0] : nullptr).Replace("\\", "/");
   applicationFolder = FolderOfExecutable(applicationFile);
   // Every relative path of the program is relative to its own folder. A failed change leaves the
   // program in the folder it was started in.
-  if (!applicationFolder.IsEmpty()) processbackend::ChangeDirectory(applicationFolder);
+  if (!applicationFolder.IsEmpty()) ChangeCurrentDirectory(applicationFolder);
   applicationTitle = "Kilnworks Application";
   applicationArgs.clear();
   for (int i = 0; i < argc; ++i) applicationArgs.push_back(FromPlatformName(argv[i] != nullptr ? argv[i] : ""));

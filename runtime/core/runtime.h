@@ -20,6 +20,11 @@ const Text& LaunchFolder();
 // The command-line arguments, starting with the program name as started.
 const std::vector<Text>& ApplicationArgs();
 
+// The process's current directory as the platform names it, the empty text when it cannot be read.
+// The file system module's WorkingDir and ChangeDir apply the path rule on top of these.
+Text CurrentDirectory();
+bool ChangeCurrentDirectory(const Text& path);
+
 // Fills the globals above and makes the executable's folder the current directory.
 void StartRuntime(int argc, char** argv);
 // Process-level main: installs the fault report, starts the runtime, runs the core initialiser and

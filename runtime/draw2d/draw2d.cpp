@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "runtime/draw2d/flat2d_graphics.h"
-#include "runtime/draw2d/float_rules.h"
+#include "runtime/draw2d/internal/float_rules.h"
 #include "runtime/font/font.h"
 #include "runtime/graphics/graphics.h"
 #include "runtime/system/input.h"

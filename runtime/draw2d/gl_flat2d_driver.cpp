@@ -4,8 +4,8 @@
 #include <cmath>
 
 #include "runtime/draw2d/draw2d.h"
-#include "runtime/draw2d/float_rules.h"
-#include "runtime/draw2d/gl_draw_state.h"
+#include "runtime/draw2d/internal/float_rules.h"
+#include "runtime/draw2d/internal/gl_draw_state.h"
 #include "runtime/graphics/gl_graphics.h"
 
 namespace kiln {
@@ -18,7 +18,7 @@ constexpr double kRadiansPerDegree = 0.017453292519943295;
 GLubyte ClampByte(int v) { return static_cast<GLubyte>(std::clamp(v, 0, 255)); }
 
 void Vertex(float x, float y, float tx, float ty) {
-  const gl2d::DrawState& s = gl2d::State();
+  const gl2d::GLDrawState& s = gl2d::State();
   glVertex2f(x * s.ix + y * s.iy + tx, x * s.jx + y * s.jy + ty);
 }
 
@@ -67,7 +67,7 @@ Ref<TGLFlat2DDriver> TGLFlat2DDriver::Create() { return Ref<TGLFlat2DDriver>::Sh
 void TGLFlat2DDriver::ResetGLContext(const Ref<TFlat2DGraphics>& g) {
   int w = 0, h = 0, depth = 0, hertz = 0, flags = 0;
   g->GetSettings(w, h, depth, hertz, flags);
-  gl2d::DrawState& s = gl2d::State();
+  gl2d::GLDrawState& s = gl2d::State();
   s.contextWidth = w;
   s.contextHeight = h;
   s.blend = 0;
@@ -87,7 +87,7 @@ Ref<TImageFrame> TGLFlat2DDriver::CreateFrameFromPixmap(const Ref<TPixmap>& pixm
 }
 
 void TGLFlat2DDriver::SetBlend(int mode) {
-  gl2d::DrawState& s = gl2d::State();
+  gl2d::GLDrawState& s = gl2d::State();
   if (mode == s.blend) return;
   s.blend = mode;
   switch (mode) {
@@ -119,7 +119,7 @@ void TGLFlat2DDriver::SetBlend(int mode) {
 }
 
 void TGLFlat2DDriver::SetAlpha(float alpha) {
-  gl2d::DrawState& s = gl2d::State();
+  gl2d::GLDrawState& s = gl2d::State();
   if (!(alpha >= 0)) alpha = 0;  // also NaN
   if (alpha > 1) alpha = 1;
   s.color[3] = static_cast<GLubyte>(alpha * 255.0f);
@@ -127,7 +127,7 @@ void TGLFlat2DDriver::SetAlpha(float alpha) {
 }
 
 void TGLFlat2DDriver::SetColor(int r, int g, int b) {
-  gl2d::DrawState& s = gl2d::State();
+  gl2d::GLDrawState& s = gl2d::State();
   s.color[0] = ClampByte(r);
   s.color[1] = ClampByte(g);
   s.color[2] = ClampByte(b);
@@ -139,7 +139,7 @@ void TGLFlat2DDriver::SetClsColor(int r, int g, int b) {
 }
 
 void TGLFlat2DDriver::SetViewport(int x, int y, int w, int h) {
-  const gl2d::DrawState& s = gl2d::State();
+  const gl2d::GLDrawState& s = gl2d::State();
   if (x == 0 && y == 0 && w == s.contextWidth && h == s.contextHeight) {
     glDisable(GL_SCISSOR_TEST);
     return;
@@ -152,7 +152,7 @@ void TGLFlat2DDriver::SetViewport(int x, int y, int w, int h) {
 }
 
 void TGLFlat2DDriver::SetTransform(float ix, float iy, float jx, float jy) {
-  gl2d::DrawState& s = gl2d::State();
+  gl2d::GLDrawState& s = gl2d::State();
   s.ix = ix;
   s.iy = iy;
   s.jx = jx;
@@ -211,7 +211,7 @@ void TGLFlat2DDriver::DrawPoly(const std::vector<float>& xy, float hx, float hy,
 
 void TGLFlat2DDriver::DrawPixmap(const Ref<TPixmap>& pixmap, int x, int y) {
   if (!pixmap || pixmap->width <= 0 || pixmap->height <= 0) return;
-  gl2d::DrawState& s = gl2d::State();
+  gl2d::GLDrawState& s = gl2d::State();
   int blend = s.blend;
   gl2d::EnableTexture(false);
   SetBlend(BlendSolid);
@@ -228,7 +228,7 @@ void TGLFlat2DDriver::DrawPixmap(const Ref<TPixmap>& pixmap, int x, int y) {
 
 Ref<TPixmap> TGLFlat2DDriver::GrabPixmap(int x, int y, int w, int h) {
   if (w <= 0 || h <= 0) return {};
-  gl2d::DrawState& s = gl2d::State();
+  gl2d::GLDrawState& s = gl2d::State();
   int blend = s.blend;
   SetBlend(BlendSolid);
   Ref<TPixmap> pixmap = AllocatePixmap(w, h, FormatRGBA8888, 4);

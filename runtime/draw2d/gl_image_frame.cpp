@@ -2,7 +2,7 @@
 #include <cstdint>
 
 #include "runtime/core/exceptions.h"
-#include "runtime/draw2d/gl_draw_state.h"
+#include "runtime/draw2d/internal/gl_draw_state.h"
 #include "runtime/draw2d/gl_flat2d_driver.h"
 
 namespace kiln {
@@ -24,7 +24,7 @@ bool ProxyAccepts(int tw, int th) {
 
 // Deletes the queued textures if they belong to the current generation, then empties the queue.
 void FlushDeadTextures() {
-  gl2d::DrawState& s = gl2d::State();
+  gl2d::GLDrawState& s = gl2d::State();
   if (s.deadTexturesSeq == GraphicsSeq()) {
     for (GLuint name : s.deadTextures) {
       if (s.boundTexture == name) s.boundTexture = 0;
@@ -53,14 +53,14 @@ Ref<TPixmap> PadToTexture(const Ref<TPixmap>& p, int tw, int th) {
 
 TGLImageFrame::~TGLImageFrame() {
   if (seq == 0) return;
-  gl2d::DrawState& s = gl2d::State();
+  gl2d::GLDrawState& s = gl2d::State();
   if (seq == s.deadTexturesSeq) s.deadTextures.push_back(static_cast<GLuint>(name));
   seq = 0;
 }
 
 void TGLImageFrame::Draw(float x0, float y0, float x1, float y1, float tx, float ty, float sx, float sy,
                          float sw, float sh) {
-  gl2d::DrawState& s = gl2d::State();
+  gl2d::GLDrawState& s = gl2d::State();
   float tu0 = sx * uscale, tv0 = sy * vscale;
   float tu1 = (sx + sw) * uscale, tv1 = (sy + sh) * vscale;
   gl2d::BindTexture(static_cast<GLuint>(name));

@@ -1,7 +1,7 @@
 #include "runtime/filesystem/filesystem.h"
 
-#include "runtime/core/process_backend.h"
-#include "runtime/filesystem/file_system_backend.h"
+#include "runtime/core/runtime.h"
+#include "runtime/filesystem/internal/file_system_backend.h"
 #include "runtime/filesystem/memory_stream.h"
 #include "runtime/stream/stream_module.h"
 
@@ -37,7 +37,7 @@ int CopyDirAt(const Text& source, const Text& destination, int depth) {
     if (kind == FILETYPE_DIR) {
       if (!CopyDirAt(from, to, depth + 1)) return 0;
     } else if (kind == FILETYPE_FILE) {
-      if (!CopyFile(from, to)) return 0;
+      if (!CopyFileBytes(from, to)) return 0;
     } else {
       return 0;
     }
@@ -88,7 +88,7 @@ Ref<TStream> OpenFileForWriting(const Url& url) { return OpenFileStream(url, 0, 
 
 int CloseFileStream(const Ref<TStream>& stream) { return CloseStreamObject(stream); }
 
-Text WorkingDir() { return NormalizedPath(processbackend::CurrentDirectory()); }
+Text WorkingDir() { return NormalizedPath(CurrentDirectory()); }
 
 Text AbsolutePath(Text path) {
   NormalizePath(path);
@@ -148,7 +148,7 @@ int SetFileMode(Text path, int mode) {
   return fsbackend::ChangeMode(path, mode) ? 1 : 0;
 }
 
-int CreateFile(Text path) {
+int MakeEmptyFile(Text path) {
   NormalizePath(path);
   // Only a file (or link) in the way is replaced; a directory of that name stays and the call fails.
   if (QueryPathKind(path) == FILETYPE_FILE || fsbackend::IsSymbolicLink(path)) fsbackend::RemoveFile(path);
@@ -181,7 +181,7 @@ int CreateDir(Text path, int recurse) {
   return QueryPathKind(full) == FILETYPE_DIR ? 1 : 0;
 }
 
-int DeleteFile(Text path) {
+int EraseFile(Text path) {
   const Text named = path;
   NormalizePath(path);
   switch (fsbackend::RemoveFile(path)) {
@@ -204,7 +204,7 @@ int RenameFile(Text from, Text to) {
   return fsbackend::RenamePath(from, to) ? 1 : 0;
 }
 
-int CopyFile(Text source, Text destination) {
+int CopyFileBytes(Text source, Text destination) {
   NormalizePath(source);
   NormalizePath(destination);
   // Opening the destination would empty the source first.
@@ -245,18 +245,18 @@ int DeleteDir(Text path, int recurse) {
       if (QueryPathKind(entry) == FILETYPE_DIR && !fsbackend::IsSymbolicLink(entry)) {
         entriesGone = DeleteDir(entry, 1) == 1 && entriesGone;
       } else {
-        entriesGone = DeleteFile(entry) == 1 && entriesGone;
+        entriesGone = EraseFile(entry) == 1 && entriesGone;
       }
     }
     if (!entriesGone) return 0;
   }
-  fsbackend::RemoveDirectory(path);
+  fsbackend::RemoveEmptyDir(path);
   return QueryPathKind(path) == FILETYPE_NONE ? 1 : 0;
 }
 
 int ChangeDir(Text path) {
   NormalizePath(path, 1);
-  return processbackend::ChangeDirectory(path) ? 1 : 0;
+  return ChangeCurrentDirectory(path) ? 1 : 0;
 }
 
 Text TDirectory::NextName() {

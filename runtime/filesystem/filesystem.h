@@ -59,13 +59,15 @@ int FileMode(Text path);
 // 1 on success.
 int SetFileMode(Text path, int mode);
 
-// Each returns 1 on success and 0 on failure.
-int CreateFile(Text path);
+// Each returns 1 on success and 0 on failure. The file functions are not called CreateFile,
+// DeleteFile and CopyFile: <windows.h> defines those names as macros.
+// An empty file; a file or link already there is replaced, a folder is not.
+int MakeEmptyFile(Text path);
 int CreateDir(Text path, int recurse = 0);
-int DeleteFile(Text path);
+int EraseFile(Text path);
 // Never replaces an existing destination.
 int RenameFile(Text from, Text to);
-int CopyFile(Text source, Text destination);
+int CopyFileBytes(Text source, Text destination);
 int CopyDir(Text source, Text destination);
 int DeleteDir(Text path, int recurse = 0);
 int ChangeDir(Text path);

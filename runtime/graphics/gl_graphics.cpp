@@ -1,7 +1,7 @@
 #include "runtime/graphics/gl_graphics.h"
 
-#include "runtime/graphics/gl_context.h"
-#include "runtime/graphics/gl_text_font.h"
+#include "runtime/graphics/internal/gl_context.h"
+#include "runtime/graphics/internal/gl_text_font.h"
 #include "runtime/stream/resources.h"
 
 namespace kiln {

@@ -1,4 +1,4 @@
-#include "runtime/graphics/gl_text_font.h"
+#include "runtime/graphics/internal/gl_text_font.h"
 
 #include <array>
 

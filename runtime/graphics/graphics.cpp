@@ -1,7 +1,10 @@
 #include "runtime/graphics/graphics.h"
 
+#include "runtime/core/runtime.h"
 #include "runtime/graphics/frame_pacing.h"
-#include "runtime/graphics/system_link.h"
+#include "runtime/system/hooks.h"
+#include "runtime/system/input.h"
+#include "runtime/system/system.h"
 
 namespace kiln {
 namespace {
@@ -40,8 +43,10 @@ void InitGraphicsModule() {
   static bool done = false;
   if (done) return;
   done = true;
-  graphics_link::InitSystemModules();
-  State().flipHookId = graphics_link::NewFlipHookId();
+  InitCoreModule();
+  InitSystemModule();
+  InitInputState();
+  State().flipHookId = NewHookId();
 }
 
 int GraphicsSeq() { return State().graphicsSeq; }
@@ -170,17 +175,17 @@ Ref<TGraphics> OpenGraphicsWindow(int width, int height, int depth, int hertz, i
   if (depth != 0) {
     s.softSync = false;
     s.hardSync = hertz != 0;
-    graphics_link::MovePointer(width / 2, height / 2);
+    SetPointerPosition(width / 2, height / 2);
   } else {
     s.hardSync = false;
     s.softSync = hertz != 0;
   }
   if (s.softSync) s.pacer.Arm(hertz, s.pacingClock);
-  graphics_link::StartTracking();
+  StartInputTracking(nullptr);
   s.windowGraphics = g;
   if (!s.exitHandlerAdded) {
     s.exitHandlerAdded = true;
-    graphics_link::RunAtExit(&CloseGraphicsWindow);
+    AddExitHandler(&CloseGraphicsWindow);
   }
   return g;
 }
@@ -189,7 +194,7 @@ void CloseGraphicsWindow() {
   GraphicsState& s = State();
   if (!s.windowGraphics) return;
   BumpGraphicsSeq();
-  graphics_link::StopTracking();
+  StopInputTracking();
   CloseGraphicsContext(s.windowGraphics);
 }
 
@@ -197,7 +202,7 @@ Ref<TGraphics> WindowGraphics() { return State().windowGraphics; }
 
 void PresentFrame(int sync) {
   GraphicsState& s = State();
-  graphics_link::RunHooks(s.flipHookId);
+  CallHooks(s.flipHookId, nullptr);
   if (!s.driver) return;
   if (sync != -1) {
     s.driver->Flip(sync);

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <vector>
 
-#include "runtime/pixmap/loader_support.h"
+#include "runtime/pixmap/internal/loader_support.h"
 #include "runtime/pixmap/pixmap_loaders.h"
 
 namespace kiln {

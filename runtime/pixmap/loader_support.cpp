@@ -1,5 +1,5 @@
 // Pieces shared by the picture format modules.
-#include "runtime/pixmap/loader_support.h"
+#include "runtime/pixmap/internal/loader_support.h"
 
 #include "runtime/stream/stream_factory.h"
 

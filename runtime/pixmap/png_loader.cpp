@@ -19,7 +19,7 @@
 #include <memory>
 #include <vector>
 
-#include "runtime/pixmap/loader_support.h"
+#include "runtime/pixmap/internal/loader_support.h"
 #include "runtime/pixmap/pixmap_loaders.h"
 #include "runtime/stream/stream_closer.h"
 #include "runtime/stream/stream_factory.h"

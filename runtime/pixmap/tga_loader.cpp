@@ -9,7 +9,7 @@
 #include <cstring>
 #include <vector>
 
-#include "runtime/pixmap/loader_support.h"
+#include "runtime/pixmap/internal/loader_support.h"
 #include "runtime/pixmap/pixmap_loaders.h"
 #include "runtime/stream/stream.h"
 

@@ -1,6 +1,6 @@
 #include "runtime/stream/c_stream.h"
 
-#include "runtime/stream/c_file.h"
+#include "runtime/stream/internal/c_file.h"
 
 namespace kiln {
 

@@ -2,7 +2,7 @@
 #include <mutex>
 
 #include "runtime/system/system.h"
-#include "runtime/system/system_backend.h"
+#include "runtime/system/internal/system_backend.h"
 
 namespace kiln {
 namespace {

@@ -2,11 +2,12 @@
 
 #include <ctime>
 
+#include "runtime/core/clock.h"
 #include "runtime/core/exceptions.h"
 #include "runtime/core/runtime.h"
 #include "runtime/filesystem/filesystem.h"
 #include "runtime/system/events.h"
-#include "runtime/system/system_backend.h"
+#include "runtime/system/internal/system_backend.h"
 
 namespace kiln {
 namespace {
@@ -34,9 +35,8 @@ TSystemDriver& CheckedDriver() {
 }
 
 Text LocalTimeText(const char* pattern) {
-  std::time_t now = std::time(nullptr);
   std::tm local{};
-  if (localtime_r(&now, &local) == nullptr) return Text();
+  if (!LocalTimeNow(local)) return Text();
   char buffer[256];
   size_t length = std::strftime(buffer, sizeof buffer, pattern, &local);
   return Text::FromLatin1(std::string_view(buffer, length));

@@ -199,7 +199,7 @@ TEST_F(FileSystem, NamedPipesAreReadWholeAndCopiedWhole) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.bytes.size());
     PipeWriter writer(temp.Path() / "fifo", c.bytes);
-    EXPECT_EQ(CopyFile(At("fifo"), At("copy")), 1);
+    EXPECT_EQ(CopyFileBytes(At("fifo"), At("copy")), 1);
     std::string copied = ReadFileBytes(temp.Path() / "copy");
     EXPECT_EQ(copied.size(), c.bytes.size());
     EXPECT_TRUE(copied == c.bytes);
@@ -208,32 +208,32 @@ TEST_F(FileSystem, NamedPipesAreReadWholeAndCopiedWhole) {
 
 TEST_F(FileSystem, CreateAndDeleteFiles) {
   WriteFileBytes(temp.Path() / "f", "old contents");
-  EXPECT_EQ(CreateFile(At("f")), 1);
+  EXPECT_EQ(MakeEmptyFile(At("f")), 1);
   EXPECT_EQ(FileSize(At("f")), 0);
-  EXPECT_EQ(CreateFile(At("g")), 1);
+  EXPECT_EQ(MakeEmptyFile(At("g")), 1);
   EXPECT_EQ(QueryPathKind(At("g")), FILETYPE_FILE);
-  EXPECT_EQ(CreateFile(At("missing/g")), 0);
+  EXPECT_EQ(MakeEmptyFile(At("missing/g")), 0);
 
   fs::create_directory(temp.Path() / "d");
   WriteFileBytes(temp.Path() / "d" / "keep", "k");
-  EXPECT_EQ(CreateFile(At("d")), 0);
-  EXPECT_EQ(DeleteFile(At("d")), 0);
+  EXPECT_EQ(MakeEmptyFile(At("d")), 0);
+  EXPECT_EQ(EraseFile(At("d")), 0);
   EXPECT_EQ(ReadFileBytes(temp.Path() / "d" / "keep"), "k");
 
-  EXPECT_EQ(DeleteFile(At("f")), 1);
+  EXPECT_EQ(EraseFile(At("f")), 1);
   EXPECT_FALSE(fs::exists(temp.Path() / "f"));
-  EXPECT_EQ(DeleteFile(At("f")), 1);  // nothing there afterwards either way
+  EXPECT_EQ(EraseFile(At("f")), 1);  // nothing there afterwards either way
 }
 
 // The path rule rewrites "\\" and a drive colon, and a trailing slash asks for a folder: none of
 // these deletes the file that is there, so none may report success.
-TEST_F(FileSystem, DeleteFileReportsFilesItDidNotDelete) {
+TEST_F(FileSystem, EraseFileReportsFilesItDidNotDelete) {
   const Text launch = WorkingDir();
   ASSERT_EQ(ChangeDir(At("")), 1);
   fs::create_directory(temp.Path() / "t");
   struct Case {
     std::string file;  // created as named
-    std::string path;  // handed to DeleteFile
+    std::string path;  // handed to EraseFile
     int result;
   };
   const Case cases[] = {
@@ -246,7 +246,7 @@ TEST_F(FileSystem, DeleteFileReportsFilesItDidNotDelete) {
   };
   for (const Case& c : cases) {
     WriteFileBytes(temp.Path() / c.file, "x");
-    EXPECT_EQ(DeleteFile(T(c.path)), c.result) << c.path;
+    EXPECT_EQ(EraseFile(T(c.path)), c.result) << c.path;
     EXPECT_TRUE(fs::exists(temp.Path() / c.file)) << c.path;
   }
   // A tree with an entry that cannot go is reported at that entry.
@@ -278,36 +278,36 @@ TEST_F(FileSystem, RenameMovesButNeverReplaces) {
   EXPECT_EQ(RenameFile(At("missing"), At("d")), 0);
 }
 
-TEST_F(FileSystem, CopyFileCopiesBytesAndRefusesToCopyOntoItself) {
+TEST_F(FileSystem, CopyFileBytesCopiesAndRefusesToCopyOntoItself) {
   std::string big(10000, '\0');
   for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7);
   WriteFileBytes(temp.Path() / "src", big);
-  EXPECT_EQ(CopyFile(At("src"), At("dst")), 1);
+  EXPECT_EQ(CopyFileBytes(At("src"), At("dst")), 1);
   EXPECT_EQ(ReadFileBytes(temp.Path() / "dst"), big);
 
-  EXPECT_EQ(CopyFile(At("src"), At("./src")), 0);
+  EXPECT_EQ(CopyFileBytes(At("src"), At("./src")), 0);
   fs::create_symlink(temp.Path() / "src", temp.Path() / "link");
-  EXPECT_EQ(CopyFile(At("src"), At("link")), 0);
+  EXPECT_EQ(CopyFileBytes(At("src"), At("link")), 0);
   EXPECT_EQ(ReadFileBytes(temp.Path() / "src"), big);
 
   // A folder as the source must leave the destination as it was.
   fs::create_directory(temp.Path() / "dir");
-  EXPECT_EQ(CopyFile(At("dir"), At("dst")), 0);
+  EXPECT_EQ(CopyFileBytes(At("dir"), At("dst")), 0);
   EXPECT_EQ(ReadFileBytes(temp.Path() / "dst"), big);
 
-  EXPECT_EQ(CopyFile(At("missing"), At("dst2")), 0);
+  EXPECT_EQ(CopyFileBytes(At("missing"), At("dst2")), 0);
   EXPECT_FALSE(fs::exists(temp.Path() / "dst2"));
-  EXPECT_EQ(CopyFile(At("src"), At("nodir/dst")), 0);
+  EXPECT_EQ(CopyFileBytes(At("src"), At("nodir/dst")), 0);
 
   WriteFileBytes(temp.Path() / "empty", "");
-  EXPECT_EQ(CopyFile(At("empty"), At("empty2")), 1);
+  EXPECT_EQ(CopyFileBytes(At("empty"), At("empty2")), 1);
   EXPECT_EQ(FileSize(At("empty2")), 0);
 }
 
-TEST_F(FileSystem, CopyFileToAFullDeviceFailsWithoutThrowing) {
+TEST_F(FileSystem, CopyFileBytesToAFullDeviceFailsWithoutThrowing) {
   if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
   WriteFileBytes(temp.Path() / "src", std::string(100000, 'x'));
-  EXPECT_EQ(CopyFile(At("src"), "/dev/full"), 0);
+  EXPECT_EQ(CopyFileBytes(At("src"), "/dev/full"), 0);
 }
 
 void MakeTree(const fs::path& root) {
@@ -391,7 +391,7 @@ TEST_F(FileSystem, NamesBeyondSixteenBitsAndInvalidUtf8RoundTrip) {
     ASSERT_TRUE(in) << ToPlatformName(name);
     EXPECT_EQ(in->ReadString(static_cast<int>(in->Size())).ToLatin1(), ToPlatformName(name));
     CloseFileStream(in);
-    EXPECT_EQ(DeleteFile(path), 1);
+    EXPECT_EQ(EraseFile(path), 1);
   }
   EXPECT_TRUE(fs::is_empty(temp.Path()));
 }
@@ -432,10 +432,10 @@ TEST_F(FileSystem, ReadOnlyFilesAndFoldersRefuseWrites) {
         Text ro = T((dir / "ro").string());
         EXPECT_FALSE(OpenFileForWriting(ro));
         EXPECT_TRUE(OpenFileForReading(ro));
-        EXPECT_EQ(CreateFile(T((dir / "new").string())), 0);
+        EXPECT_EQ(MakeEmptyFile(T((dir / "new").string())), 0);
         EXPECT_EQ(CreateDir(T((dir / "newdir").string())), 0);
-        EXPECT_EQ(CopyFile(ro, T((dir / "copy").string())), 0);
-        EXPECT_EQ(DeleteFile(ro), 0);
+        EXPECT_EQ(CopyFileBytes(ro, T((dir / "copy").string())), 0);
+        EXPECT_EQ(EraseFile(ro), 0);
       },
       temp.Path());
   EXPECT_EQ(result, 0);

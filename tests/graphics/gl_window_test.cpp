@@ -15,16 +15,15 @@
 #include <string>
 
 #include "runtime/core/runtime.h"
-#include "runtime/graphics/gl_context.h"
+#include "runtime/graphics/internal/gl_context.h"
 #include "runtime/graphics/gl_graphics.h"
 #include "runtime/graphics/frame_pacing.h"
-#include "runtime/graphics/x11/glx_layer.h"
-#include "runtime/system/x11/x11_error_trap.h"
+#include "runtime/graphics/internal/glx_layer.h"
+#include "runtime/system/x11/x11.h"
 #include "tests/graphics/fake_clock.h"
 #include "runtime/stream/resources.h"
 #include "runtime/system/input.h"
 #include "runtime/system/system.h"
-#include "runtime/system/x11/x11_windows.h"
 #include "tests/support/x_server.h"
 
 namespace kiln {

@@ -18,7 +18,7 @@
 #include "runtime/system/hooks.h"
 #include "runtime/system/input.h"
 #include "runtime/system/system.h"
-#include "runtime/system/x11/x11_windows.h"
+#include "runtime/system/x11/x11.h"
 #include "tests/support/x_server.h"
 
 namespace kiln {

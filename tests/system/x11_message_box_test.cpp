@@ -14,8 +14,8 @@
 #include "runtime/core/clock.h"
 #include "runtime/core/runtime.h"
 #include "runtime/system/system.h"
-#include "runtime/system/x11/x11_message_box.h"
-#include "runtime/system/x11/x11_windows.h"
+#include "runtime/system/internal/x11_message_box.h"
+#include "runtime/system/x11/x11.h"
 #include "tests/support/x_server.h"
 
 namespace kiln {

@@ -10,9 +10,6 @@ namespace kiln::processbackend {
 
 // Full path of the running executable with links resolved; `argv0` is the fallback.
 Text ExecutablePath(const char* argv0);
-// The empty text when it cannot be read.
-Text CurrentDirectory();
-bool ChangeDirectory(const Text& path);
 
 // Sends processor faults to `report` with their fault code, on a stack of their own so that a stack
 // overflow can still be reported. `report` does not return.

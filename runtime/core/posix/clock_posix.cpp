@@ -19,4 +19,9 @@ void SleepMillis(int ms) {
   }
 }
 
+bool LocalTimeNow(std::tm& local) {
+  std::time_t now = std::time(nullptr);
+  return localtime_r(&now, &local) != nullptr;
+}
+
 }  // namespace kiln

@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "runtime/core/fault_report.h"
-#include "runtime/core/process_backend.h"
+#include "runtime/core/internal/process_backend.h"
 
 namespace kiln::processbackend {
 namespace {

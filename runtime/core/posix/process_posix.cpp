@@ -3,7 +3,8 @@
 #include <unistd.h>
 
 #include "runtime/core/file_names.h"
-#include "runtime/core/process_backend.h"
+#include "runtime/core/internal/process_backend.h"
+#include "runtime/core/runtime.h"
 
 namespace kiln::processbackend {
 namespace {
@@ -24,6 +25,10 @@ Text ExecutablePath(const char* argv0) {
   return path.IsEmpty() ? RealPath(argv0) : path;
 }
 
+}  // namespace kiln::processbackend
+
+namespace kiln {
+
 Text CurrentDirectory() {
   char* cwd = getcwd(nullptr, 0);
   if (cwd == nullptr) return Text();
@@ -32,6 +37,6 @@ Text CurrentDirectory() {
   return result;
 }
 
-bool ChangeDirectory(const Text& path) { return chdir(ToPlatformName(path).c_str()) == 0; }
+bool ChangeCurrentDirectory(const Text& path) { return chdir(ToPlatformName(path).c_str()) == 0; }
 
-}  // namespace kiln::processbackend
+}  // namespace kiln

@@ -8,7 +8,8 @@
 
 namespace kiln::gl2d {
 
-struct DrawState {
+// Not "DrawState": <windows.h>, which the GL headers need on Windows, defines that name as a macro.
+struct GLDrawState {
   int blend = 0;  // 0 after a reset, so the next blend mode always applies
   GLuint boundTexture = 0;
   bool textureEnabled = false;
@@ -21,13 +22,13 @@ struct DrawState {
 };
 
 // Never destroyed: frames are released by other objects' destructors while the process ends.
-inline DrawState& State() {
-  static DrawState& state = *new DrawState;
+inline GLDrawState& State() {
+  static GLDrawState& state = *new GLDrawState;
   return state;
 }
 
 inline void BindTexture(GLuint name) {
-  DrawState& s = State();
+  GLDrawState& s = State();
   if (s.boundTexture != name) {
     glBindTexture(GL_TEXTURE_2D, name);
     s.boundTexture = name;
@@ -35,7 +36,7 @@ inline void BindTexture(GLuint name) {
 }
 
 inline void EnableTexture(bool on) {
-  DrawState& s = State();
+  GLDrawState& s = State();
   if (s.textureEnabled == on) return;
   if (on) {
     glEnable(GL_TEXTURE_2D);

@@ -22,7 +22,7 @@ bool IsSymbolicLink(const Text& path);
 // Both paths name the same file (links included).
 bool IsSameFile(const Text& a, const Text& b);
 bool MakeDirectory(const Text& path);
-bool RemoveDirectory(const Text& path);
+bool RemoveEmptyDir(const Text& path);
 enum class RemoveResult { kRemoved, kNothingThere, kFailed };
 // Removes a file or a link, never a directory. "Nothing there" only when the path names nothing:
 // a file named with a trailing slash is there and not removed.

@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "runtime/filesystem/file_system_backend.h"
+#include "runtime/filesystem/internal/file_system_backend.h"
 #include "runtime/core/file_names.h"
 
 namespace kiln::fsbackend {
@@ -56,7 +56,7 @@ bool IsSameFile(const Text& a, const Text& b) {
 
 bool MakeDirectory(const Text& path) { return mkdir(ToPlatformName(path).c_str(), 0777) == 0; }
 
-bool RemoveDirectory(const Text& path) { return rmdir(ToPlatformName(path).c_str()) == 0; }
+bool RemoveEmptyDir(const Text& path) { return rmdir(ToPlatformName(path).c_str()) == 0; }
 
 RemoveResult RemoveFile(const Text& path) {
   std::string name = ToPlatformName(path);

@@ -10,12 +10,11 @@
 #include <memory>
 #include <vector>
 
-#include "runtime/graphics/gl_context.h"
+#include "runtime/graphics/internal/gl_context.h"
 #include "runtime/graphics/graphics.h"
-#include "runtime/graphics/system_link.h"
-#include "runtime/graphics/x11/glx_layer.h"
-#include "runtime/system/x11/x11_error_trap.h"
-#include "runtime/system/x11/x11_windows.h"
+#include "runtime/core/runtime.h"
+#include "runtime/graphics/internal/glx_layer.h"
+#include "runtime/system/x11/x11.h"
 
 namespace kiln {
 namespace {
@@ -87,7 +86,7 @@ int AddRecord(std::unique_ptr<GLContextRecord> record) {
   LayerState& layer = Layer();
   if (!layer.exitHandlerAdded) {
     layer.exitHandlerAdded = true;
-    graphics_link::RunAtExit(&CloseAllContexts);
+    AddExitHandler(&CloseAllContexts);
   }
   record->handle = layer.nextHandle++;
   if (layer.nextHandle <= 0) layer.nextHandle = 1;

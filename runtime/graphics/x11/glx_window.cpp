@@ -8,10 +8,9 @@
 #include <string>
 
 #include "runtime/core/runtime.h"
-#include "runtime/graphics/gl_context.h"
-#include "runtime/graphics/x11/glx_layer.h"
-#include "runtime/system/x11/x11_error_trap.h"
-#include "runtime/system/x11/x11_windows.h"
+#include "runtime/graphics/internal/gl_context.h"
+#include "runtime/graphics/internal/glx_layer.h"
+#include "runtime/system/x11/x11.h"
 
 namespace kiln::x11 {
 namespace {

@@ -4,7 +4,7 @@
 #include <cerrno>
 
 #include "runtime/core/file_names.h"
-#include "runtime/stream/c_file.h"
+#include "runtime/stream/internal/c_file.h"
 
 namespace kiln {
 

@@ -1,4 +1,4 @@
-#include "runtime/system/x11/x11_desktop.h"
+#include "runtime/system/internal/x11_desktop.h"
 
 #include <fcntl.h>
 #include <spawn.h>

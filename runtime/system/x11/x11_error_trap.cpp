@@ -1,4 +1,4 @@
-#include "runtime/system/x11/x11_error_trap.h"
+#include "runtime/system/x11/x11.h"
 
 namespace kiln::x11 {
 namespace {

@@ -1,4 +1,4 @@
-#include "runtime/system/x11/x11_keycodes.h"
+#include "runtime/system/internal/x11_keycodes.h"
 
 #include <X11/keysym.h>
 #include <X11/XF86keysym.h>

@@ -1,4 +1,4 @@
-#include "runtime/system/x11/x11_message_box.h"
+#include "runtime/system/internal/x11_message_box.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -9,9 +9,8 @@
 #include <cstdio>
 #include <string>
 
-#include "runtime/system/x11/x11_display.h"
-#include "runtime/system/x11/x11_error_trap.h"
-#include "runtime/system/x11/x11_windows.h"
+#include "runtime/system/internal/x11_display.h"
+#include "runtime/system/x11/x11.h"
 
 namespace kiln::x11 {
 namespace {

@@ -1,4 +1,4 @@
-#include "runtime/system/x11/x11_system_driver.h"
+#include "runtime/system/internal/x11_system_driver.h"
 
 #include <X11/Xlib.h>
 #include <fcntl.h>
@@ -8,11 +8,11 @@
 #include <cerrno>
 
 #include "runtime/core/runtime.h"
-#include "runtime/system/system_backend.h"
-#include "runtime/system/x11/x11_desktop.h"
-#include "runtime/system/x11/x11_display.h"
-#include "runtime/system/x11/x11_message_box.h"
-#include "runtime/system/x11/x11_windows.h"
+#include "runtime/system/internal/system_backend.h"
+#include "runtime/system/internal/x11_desktop.h"
+#include "runtime/system/internal/x11_display.h"
+#include "runtime/system/internal/x11_message_box.h"
+#include "runtime/system/x11/x11.h"
 
 namespace kiln {
 namespace x11 {

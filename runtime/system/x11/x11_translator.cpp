@@ -1,4 +1,4 @@
-#include "runtime/system/x11/x11_translator.h"
+#include "runtime/system/internal/x11_translator.h"
 
 #include <X11/XKBlib.h>
 #include <X11/Xutil.h>
@@ -10,9 +10,9 @@
 
 #include "runtime/core/text.h"
 #include "runtime/system/events.h"
-#include "runtime/system/x11/x11_display.h"
-#include "runtime/system/x11/x11_keycodes.h"
-#include "runtime/system/x11/x11_windows.h"
+#include "runtime/system/internal/x11_display.h"
+#include "runtime/system/internal/x11_keycodes.h"
+#include "runtime/system/x11/x11.h"
 
 namespace kiln::x11 {
 namespace {

@@ -1,4 +1,4 @@
-#include "runtime/system/x11/x11_windows.h"
+#include "runtime/system/x11/x11.h"
 
 #include <X11/XKBlib.h>
 #include <X11/Xutil.h>
@@ -13,9 +13,8 @@
 #include <utility>
 #include <vector>
 
-#include "runtime/system/x11/x11_display.h"
-#include "runtime/system/x11/x11_error_trap.h"
-#include "runtime/system/x11/x11_translator.h"
+#include "runtime/system/internal/x11_display.h"
+#include "runtime/system/internal/x11_translator.h"
 
 namespace kiln::x11 {
 namespace {
