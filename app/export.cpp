@@ -2,6 +2,9 @@
 
 #include <zlib.h>
 
+#include <chrono>
+#include <cstdio>
+#include <thread>
 #include <vector>
 
 #include "app/export_paths.h"
@@ -9,6 +12,7 @@
 #include "app/manifest.h"
 #include "runtime/core/runtime.h"
 #include "runtime/filesystem/filesystem.h"
+#include "runtime/stream/c_stream.h"
 #include "runtime/stream/resources.h"
 #include "runtime/stream/stream_factory.h"
 
@@ -26,6 +30,25 @@ PatchFailure lastFailure;
 std::vector<uint32_t> payloadChecksums;
 StagingOpener stagingOpener = nullptr;
 StagingProbe stagingProbe = nullptr;
+std::chrono::milliseconds lockWait = std::chrono::seconds(60);
+
+// The staged files' stream buffer: the 4096-byte copies would otherwise reach the disk one by one.
+constexpr size_t kStagingBufferSize = size_t{1} << 20;
+
+// Passes every write on and keeps the CRC-32 of what was stored, so that each block is checked as
+// it is staged instead of in a pass of its own.
+class ChecksumStream : public kiln::TStreamWrapper {
+ public:
+  int Write(const void* buf, int count) override {
+    const int n = Inner().Write(buf, count);
+    if (n > 0) crc_ = crc32_z(crc_, static_cast<const Bytef*>(buf), static_cast<size_t>(n));
+    return n;
+  }
+  uint32_t Crc() const { return static_cast<uint32_t>(crc_); }
+
+ private:
+  uLong crc_ = crc32(0L, Z_NULL, 0);
+};
 
 PatchFailure Damaged(const Text& file, const Text& reason) {
   return {.file = file, .reason = reason, .cause = FailureCause::kPayloadDamaged};
@@ -40,32 +63,75 @@ FailureCause CauseOfStagingError() {
       return FailureCause::kDiskFull;
     case fc::SystemErrorKind::kNotFound:
       return FailureCause::kFolderMissing;
+    case fc::SystemErrorKind::kReadOnlyDisk:
+      return FailureCause::kDiskReadOnly;
+    case fc::SystemErrorKind::kDeviceError:
+      return FailureCause::kDiskError;
     default:
       return FailureCause::kOther;
   }
 }
 
-// Every block the export reads is intact: a damaged executable writes nothing.
-void VerifyPayload(const std::vector<ExportStep>& steps) {
+Text WithReason(const Text& what) {
+  const Text reason = fc::LastSystemError();
+  return reason.IsEmpty() ? what : what + " (" + reason + ")";
+}
+
+// One patcher at a time in the game folder: a second one started meanwhile waits for the first
+// one's export to end.
+fc::FolderLock LockGameFolder() {
+  fc::FolderLock lock;
+  const auto deadline = std::chrono::steady_clock::now() + lockWait;
+  for (;;) {
+    fc::ClearSystemError();
+    switch (fc::TryLockFolder(TargetRoot(), lock)) {
+      case fc::LockAttempt::kLocked:
+        return lock;
+      case fc::LockAttempt::kFailed:
+        throw PatchFailure{.file = TargetRoot(), .reason = WithReason("Cannot lock the game folder against a second patcher"),
+                           .cause = FailureCause::kFolderNotLockable};
+      case fc::LockAttempt::kBusy:
+        break;
+    }
+    if (std::chrono::steady_clock::now() >= deadline) {
+      const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(lockWait).count();
+      throw PatchFailure{.file = TargetRoot(),
+                         .reason = Text("Another patcher is running in this folder and did not finish within ") +
+                                   Text::FromInt(seconds) + " s",
+                         .cause = FailureCause::kAnotherPatcherRunning};
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
+// Every block the export reads is there and has a checksum; the bytes are checked as they are
+// staged.
+void CheckPayload(const std::vector<ExportStep>& steps) {
   for (const ExportStep& step : steps) {
     const int index = ManifestIndex(step.source);
-    const kiln::EmbeddedResourceEntry* entry = kiln::FindEmbeddedResource(step.source);
-    if (entry == nullptr || index < 0) throw Damaged(step.source, "The patch does not contain this file");
+    if (kiln::FindEmbeddedResource(step.source) == nullptr || index < 0) {
+      throw Damaged(step.source, "The patch does not contain this file");
+    }
     if (static_cast<size_t>(index) >= payloadChecksums.size()) {
       throw Damaged(step.source, "The patch holds no checksum for this file");
-    }
-    uLong crc = crc32(0L, Z_NULL, 0);
-    if (entry->length > 0) crc = crc32_z(crc, entry->data, static_cast<size_t>(entry->length));
-    if (crc != payloadChecksums[static_cast<size_t>(index)]) {
-      throw Damaged(step.source, "The patch file is damaged (checksum mismatch); download it again");
     }
   }
 }
 
-void Stage(StagedUpdate& update, int index, const ExportStep& step) {
+// The file stream under any wrappers gets `buffer`; no byte has gone through its handle yet.
+void UseLargeBuffer(const kiln::Ref<kiln::TStream>& stream, std::vector<char>& buffer) {
+  kiln::TStream* inner = stream.Get();
+  while (auto* wrapper = dynamic_cast<kiln::TStreamWrapper*>(inner)) inner = wrapper->Stream().Get();
+  auto* file = dynamic_cast<kiln::TCStream*>(inner);
+  if (file != nullptr && file->Handle() != nullptr) std::setvbuf(file->Handle(), buffer.data(), _IOFBF, buffer.size());
+}
+
+// `buffer` outlives every stream opened here.
+void Stage(StagedUpdate& update, int index, const ExportStep& step, std::vector<char>& buffer) {
   kiln::EmitDebugLine(Text("Export ") + step.source + " nach: " + step.destination);
+  const Text& target = update.Target(index);
   if (stagingProbe != nullptr && !stagingProbe(index)) {
-    throw PatchFailure{.file = step.destination, .reason = "Injected failure while writing the file", .cause = FailureCause::kOther};
+    throw PatchFailure{.file = target, .reason = "Injected failure while writing the file", .cause = FailureCause::kOther};
   }
   const Text staging = update.StagingPath(index);
   kiln::Ref<kiln::TStream> source = kiln::ReadableStreamFromUrl(Text(kProtocolPrefix) + step.source);
@@ -75,14 +141,14 @@ void Stage(StagedUpdate& update, int index, const ExportStep& step) {
       stagingOpener != nullptr ? stagingOpener(staging) : kiln::OpenFileForWriting(staging);
   if (!destination) {
     fc::CaptureSystemError();
-    Text reason = fc::LastSystemError();
-    throw PatchFailure{.file = step.destination,
-                       .reason = Text("Cannot create ") + staging + (reason.IsEmpty() ? Text() : Text(" (") + reason + ")"),
-                       .cause = CauseOfStagingError()};
+    throw PatchFailure{.file = target, .reason = WithReason(Text("Cannot create ") + staging), .cause = CauseOfStagingError()};
   }
+  UseLargeBuffer(destination, buffer);
+  auto checked = kiln::MakeRef<ChecksumStream>();
+  checked->SetStream(destination);
   try {
-    kiln::TransferStream(source, destination, 4096);
-    kiln::CloseFileStream(destination);
+    kiln::TransferStream(source, checked, 4096);
+    kiln::CloseFileStream(checked);
   } catch (...) {
     fc::CaptureSystemError();
     const Text thrown = kiln::ThrownObjectText(std::current_exception());
@@ -93,11 +159,29 @@ void Stage(StagedUpdate& update, int index, const ExportStep& step) {
     } catch (...) {
       // Already failing; the handle is closed either way.
     }
-    throw PatchFailure{.file = step.destination, .reason = thrown + (reason.IsEmpty() ? Text() : Text(" (") + reason + ")"),
+    throw PatchFailure{.file = target, .reason = thrown + (reason.IsEmpty() ? Text() : Text(" (") + reason + ")"),
                        .cause = cause};
   }
   kiln::CloseStreamObject(source);
+  if (checked->Crc() != payloadChecksums[static_cast<size_t>(ManifestIndex(step.source))]) {
+    throw Damaged(step.source, "The patch file is damaged (checksum mismatch); download it again");
+  }
   update.Staged(index);
+}
+
+// What became of the folder, for the technical report.
+Text FolderState(const PatchFailure& failure) {
+  if (!failure.folderUnchanged) return Text();
+  if (failure.cause == FailureCause::kEarlierRunNotFinished) return "; the earlier update is in place, only its leftovers remain";
+  switch (failure.earlierRun) {
+    case EarlierRun::kUndone:
+      return "; an interrupted earlier update was undone, no other file was changed";
+    case EarlierRun::kFinished:
+      return "; an interrupted earlier update was completed, no other file was changed";
+    case EarlierRun::kNone:
+      break;
+  }
+  return "; no file was changed";
 }
 
 int RunExport(const std::vector<ExportStep>& steps) {
@@ -105,19 +189,25 @@ int RunExport(const std::vector<ExportStep>& steps) {
   fc::ReportFileSizeLimitAsError();
   std::vector<Text> destinations;
   for (const ExportStep& step : steps) destinations.push_back(step.destination);
+  EarlierRun earlier = EarlierRun::kNone;
+  std::vector<char> buffer(kStagingBufferSize);
   try {
-    VerifyPayload(steps);
+    // The lock before the recovery: what an earlier run left may be a running patcher's work.
+    const fc::FolderLock lock = LockGameFolder();
     StagedUpdate update(destinations, TargetRoot());
-    update.RecoverInterruptedRun();
+    // Before anything else that can fail: a failure after it then reports a folder that is whole.
+    earlier = update.RecoverInterruptedRun();
+    CheckPayload(steps);
     update.Preflight();
-    for (size_t i = 0; i < steps.size(); ++i) Stage(update, static_cast<int>(i), steps[i]);
+    for (size_t i = 0; i < steps.size(); ++i) Stage(update, static_cast<int>(i), steps[i], buffer);
     update.Commit();
     return 0;
   } catch (const PatchFailure& failure) {
     lastFailure = failure;
     if (lastFailure.cause == FailureCause::kNone) lastFailure.cause = FailureCause::kOther;
+    if (lastFailure.earlierRun == EarlierRun::kNone) lastFailure.earlierRun = earlier;
   }
-  kiln::WriteErrorText(LastPatchFailureText() + (lastFailure.folderUnchanged ? "; no file was changed\n" : "\n"));
+  kiln::WriteErrorText(LastPatchFailureText() + FolderState(lastFailure) + "\n");
   return -1;
 }
 
@@ -167,5 +257,6 @@ void SetPayloadChecksums(std::span<const uint32_t> checksums) {
 
 void SetStagingOpener(StagingOpener opener) { stagingOpener = opener; }
 void SetStagingProbe(StagingProbe probe) { stagingProbe = probe; }
+void SetLockWait(std::chrono::milliseconds wait) { lockWait = wait; }
 
 }  // namespace zunto

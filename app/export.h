@@ -1,11 +1,14 @@
 // Writing the embedded payload into the game folder.
 //
-// An export copies each block, in export order, from its "incbin::" stream through a 4096-byte
-// buffer into a staging file beside its destination, then replaces all destinations together. The
-// checksums of the blocks are verified before anything is written; when any step fails the folder
-// is left exactly as it was and the failure is kept for LastPatchFailure.
+// An export holds the game folder against a second patcher, finishes or undoes whatever an earlier,
+// interrupted run left, then copies each block, in export order, from its "incbin::" stream through
+// a 4096-byte buffer into a staging file beside its destination, checking the block's checksum on
+// the way, and replaces all destinations together once every block matched. When any step fails the
+// folder is left as it was (or as the earlier run's recovery left it) and the failure is kept for
+// LastPatchFailure.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <span>
 
@@ -38,5 +41,7 @@ using StagingOpener = kiln::Ref<kiln::TStream> (*)(const Text& path);
 void SetStagingOpener(StagingOpener opener);
 using StagingProbe = bool (*)(int step);
 void SetStagingProbe(StagingProbe probe);
+// How long an export waits for another patcher in the same folder: 60 s unless a test shortens it.
+void SetLockWait(std::chrono::milliseconds wait);
 
 }  // namespace zunto

@@ -1,8 +1,11 @@
 #include "app/staged_update.h"
 
 #include <algorithm>
+#include <map>
+#include <string>
+#include <string_view>
 
-#include "app/file_commit.h"
+#include "runtime/core/file_names.h"
 #include "runtime/filesystem/filesystem.h"
 
 namespace zunto {
@@ -10,12 +13,93 @@ namespace {
 
 namespace fc = filecommit;
 
-StagedUpdate::CommitProbe commitProbe = nullptr;
+StagedUpdate::Probe commitProbe = nullptr;
+StagedUpdate::Probe cleanUpProbe = nullptr;
+
+// The journal: a first line that names the format, one line per destination in commit order, and a
+// last line that shows it is whole. Paths are the platform's bytes, "\" and line feeds escaped.
+//   zpatch-journal 1
+//   kept <path>     the original is kept aside beside <path>
+//   new <path>      <path> did not exist before the update
+//   end
+constexpr std::string_view kJournalHeader = "zpatch-journal 1";
+
+struct JournalRecord {
+  bool kept = false;
+  Text path;
+};
+
+struct Journal {
+  bool known = true;
+  bool complete = false;
+  std::vector<JournalRecord> records;
+};
+
+std::string Escaped(const Text& path) {
+  std::string out;
+  for (char c : kiln::ToPlatformName(path)) {
+    if (c == '\\') out += "\\\\";
+    else if (c == '\n') out += "\\n";
+    else out += c;
+  }
+  return out;
+}
+
+Text Unescaped(std::string_view bytes) {
+  std::string out;
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    if (bytes[i] == '\\' && i + 1 < bytes.size()) {
+      out += bytes[i + 1] == 'n' ? '\n' : bytes[i + 1];
+      ++i;
+    } else {
+      out += bytes[i];
+    }
+  }
+  return kiln::FromPlatformName(out);
+}
+
+// A journal cut short by a killed run is known but not complete. An empty one is what the earlier
+// format left as its commit mark.
+Journal ParseJournal(std::string_view bytes) {
+  Journal journal;
+  size_t at = 0;
+  bool first = true;
+  while (at < bytes.size()) {
+    const size_t end = bytes.find('\n', at);
+    if (end == std::string_view::npos) {
+      // A last line without its line feed was cut short.
+      if (first && kJournalHeader.substr(0, bytes.size() - at) != bytes.substr(at)) journal.known = false;
+      break;
+    }
+    const std::string_view line = bytes.substr(at, end - at);
+    at = end + 1;
+    if (first) {
+      first = false;
+      if (line != kJournalHeader) {
+        journal.known = false;
+        break;
+      }
+    } else if (line == "end") {
+      journal.complete = true;
+      break;
+    } else if (line.starts_with("kept ")) {
+      journal.records.push_back({true, Unescaped(line.substr(5))});
+    } else if (line.starts_with("new ")) {
+      journal.records.push_back({false, Unescaped(line.substr(4))});
+    } else {
+      journal.known = false;
+      break;
+    }
+  }
+  return journal;
+}
 
 Text FolderOf(const Text& path) {
   int slash = path.FindLast("/");
   return slash < 0 ? Text(".") : (slash == 0 ? Text("/") : path.Left(slash));
 }
+
+Text Joined(const Text& folder, const Text& name) { return folder.EndsWith("/") ? folder + name : folder + "/" + name; }
 
 Text BesideName(const Text& destination, const char* suffix) {
   int slash = destination.FindLast("/");
@@ -23,34 +107,108 @@ Text BesideName(const Text& destination, const char* suffix) {
   return folder + "." + destination.From(slash + 1) + suffix;
 }
 
+void AddOnce(std::vector<Text>& list, const Text& item) {
+  if (std::find(list.begin(), list.end(), item) == list.end()) list.push_back(item);
+}
+
 Text WithReason(const Text& what) {
   Text reason = fc::LastSystemError();
   return reason.IsEmpty() ? what : what + " (" + reason + ")";
 }
 
-// The cause behind the last failed system call on a file, or on a folder.
-FailureCause CauseOfSystemError(bool aboutFolder) {
-  switch (fc::LastSystemErrorKind()) {
+// The cause behind a failed system call on a file, or on a folder.
+FailureCause CauseOf(fc::SystemErrorKind kind, bool aboutFolder) {
+  switch (kind) {
     case fc::SystemErrorKind::kNoAccess:
       return aboutFolder ? FailureCause::kFolderReadOnly : FailureCause::kFileReadOnlyOrInUse;
+    case fc::SystemErrorKind::kReadOnlyDisk:
+      return FailureCause::kDiskReadOnly;
     case fc::SystemErrorKind::kNoSpace:
       return FailureCause::kDiskFull;
     case fc::SystemErrorKind::kNotFound:
       return FailureCause::kFolderMissing;
+    case fc::SystemErrorKind::kDeviceError:
+      return FailureCause::kDiskError;
     default:
       return FailureCause::kOther;
   }
 }
 
+FailureCause CauseOfSystemError(bool aboutFolder) { return CauseOf(fc::LastSystemErrorKind(), aboutFolder); }
+
+// What an earlier run left beside one file.
+struct Leftovers {
+  bool staging = false;
+  bool aside = false;
+  bool partial = false;
+  bool created = false;
+};
+
+// Reads each folder once and sorts what earlier runs left in it by the file it belongs to.
+std::map<Text, Leftovers> FindLeftovers(const std::vector<Text>& folders) {
+  struct Suffix {
+    const char* text;
+    bool Leftovers::*flag;
+  };
+  static const Suffix suffixes[] = {{".zpatch-tmp", &Leftovers::staging},
+                                    {".zpatch-bak", &Leftovers::aside},
+                                    {".zpatch-part", &Leftovers::partial},
+                                    {".zpatch-new", &Leftovers::created}};
+  std::map<Text, Leftovers> found;
+  std::vector<Text> names;
+  for (const Text& folder : folders) {
+    fc::ClearSystemError();
+    if (!fc::ListFolder(folder, names)) {
+      throw PatchFailure{.file = folder + "/",
+                         .reason = WithReason(Text("Cannot look for files of an earlier run in ") + folder),
+                         .cause = FailureCause::kOther};
+    }
+    for (const Text& name : names) {
+      if (!name.StartsWith(".")) continue;
+      for (const Suffix& suffix : suffixes) {
+        const Text end = suffix.text;
+        if (name.Length() > end.Length() + 1 && name.EndsWith(end)) {
+          found[Joined(folder, name.Slice(1, name.Length() - end.Length()))].*suffix.flag = true;
+        }
+      }
+    }
+  }
+  return found;
+}
+
+// Removes the staging file, partial copy and earlier-format mark left beside `path`, and with
+// `kept` its kept original too. Only what is there: removing what is not fails on a read-only disk.
+bool RemoveLeftovers(const Text& path, const Leftovers& left, bool kept) {
+  const std::pair<bool, Text> files[] = {{left.staging, StagedUpdate::StagingName(path)},
+                                         {left.partial, StagedUpdate::PartialAsideName(path)},
+                                         {left.created, StagedUpdate::CreatedMarkerName(path)},
+                                         {left.aside && kept, StagedUpdate::AsideName(path)}};
+  bool removed = true;
+  for (const auto& [there, file] : files) removed = (!there || fc::RemoveFile(file)) && removed;
+  return removed;
+}
+
+// "./" and "." are one folder.
+Text FolderForm(const Text& folder) {
+  return folder.Length() > 1 && folder.EndsWith("/") ? folder.Left(folder.Length() - 1) : folder;
+}
+
 }  // namespace
 
-StagedUpdate::StagedUpdate(std::vector<Text> destinations, Text journalFolder)
-    : destinations_(std::move(destinations)), journalFolder_(std::move(journalFolder)) {
-  for (Text& d : destinations_) d = d.Replace("\\", "/");
-  staged_.assign(destinations_.size(), false);
-  folders_.push_back(journalFolder_);
-  for (const Text& d : destinations_) {
-    if (std::find(folders_.begin(), folders_.end(), FolderOf(d)) == folders_.end()) folders_.push_back(FolderOf(d));
+StagedUpdate::StagedUpdate(std::vector<Text> destinations, Text journalFolder) : journalFolder_(std::move(journalFolder)) {
+  folders_.push_back(FolderForm(journalFolder_));
+  for (const Text& given : destinations) {
+    Entry entry;
+    entry.destination = given.Replace("\\", "/");
+    fc::ClearSystemError();
+    entry.examined = fc::ExaminePath(entry.destination, entry.facts);
+    if (!entry.examined) {
+      entry.examineError = fc::LastSystemError();
+      entry.examineErrorKind = fc::LastSystemErrorKind();
+    }
+    entry.target = entry.examined ? entry.facts.resolved : entry.destination;
+    AddOnce(folders_, FolderOf(entry.target));
+    entries_.push_back(std::move(entry));
   }
 }
 
@@ -63,176 +221,310 @@ StagedUpdate::~StagedUpdate() {
   }
 }
 
-void StagedUpdate::SetCommitProbe(CommitProbe probe) { commitProbe = probe; }
+void StagedUpdate::SetCommitProbe(Probe probe) { commitProbe = probe; }
+void StagedUpdate::SetCleanUpProbe(Probe probe) { cleanUpProbe = probe; }
 
 Text StagedUpdate::StagingName(const Text& destination) { return BesideName(destination, ".zpatch-tmp"); }
 Text StagedUpdate::AsideName(const Text& destination) { return BesideName(destination, ".zpatch-bak"); }
 Text StagedUpdate::PartialAsideName(const Text& destination) { return BesideName(destination, ".zpatch-part"); }
 Text StagedUpdate::CreatedMarkerName(const Text& destination) { return BesideName(destination, ".zpatch-new"); }
-Text StagedUpdate::CommittedMarkerName(const Text& journalFolder) {
-  return journalFolder + (journalFolder.EndsWith("/") ? "" : "/") + ".zpatch-committed";
-}
+Text StagedUpdate::JournalName(const Text& journalFolder) { return Joined(journalFolder, ".zpatch-journal"); }
+Text StagedUpdate::CommittedMarkerName(const Text& journalFolder) { return Joined(journalFolder, ".zpatch-committed"); }
 
-Text StagedUpdate::StagingPath(int index) const { return StagingName(destinations_[static_cast<size_t>(index)]); }
+const Text& StagedUpdate::Target(int index) const { return entries_[static_cast<size_t>(index)].target; }
+Text StagedUpdate::StagingPath(int index) const { return StagingName(Target(index)); }
 
-void StagedUpdate::RecoverInterruptedRun() {
-  const Text marker = CommittedMarkerName(journalFolder_);
-  if (fc::Exists(marker)) {
+EarlierRun StagedUpdate::RecoverInterruptedRun() {
+  const Text journalPath = JournalName(journalFolder_), markPath = CommittedMarkerName(journalFolder_);
+  std::vector<Text> names;
+  fc::ClearSystemError();
+  if (!fc::ListFolder(FolderForm(journalFolder_), names)) {
+    throw PatchFailure{.file = journalPath,
+                       .reason = WithReason(Text("Cannot look for the journal of an earlier run in ") + journalFolder_),
+                       .cause = FailureCause::kOther};
+  }
+  const bool committed = std::find(names.begin(), names.end(), Text(".zpatch-committed")) != names.end();
+  const bool journaled = std::find(names.begin(), names.end(), Text(".zpatch-journal")) != names.end();
+
+  // Where earlier runs may have left files: beside every destination and link target of this run
+  // and of the journal's run.
+  Journal journal;
+  if (committed || journaled) {
+    const Text path = committed ? markPath : journalPath;
+    std::string bytes;
+    fc::ClearSystemError();
+    if (!fc::ReadSmallFile(path, bytes)) {
+      throw PatchFailure{path, WithReason("Cannot read the journal of an interrupted earlier update"), false,
+                         FailureCause::kEarlierRunNotUndone};
+    }
+    journal = ParseJournal(bytes);
+    if (!journal.known) {
+      throw PatchFailure{path, "The journal of an interrupted earlier update has a form this patcher does not know; "
+                               "the folder may hold part of that update", false, FailureCause::kEarlierRunNotUndone};
+    }
+  }
+  std::vector<Text> folders = folders_;
+  for (const Entry& entry : entries_) AddOnce(folders, FolderOf(entry.destination));
+  for (const JournalRecord& record : journal.records) AddOnce(folders, FolderOf(record.path));
+  const std::map<Text, Leftovers> leftovers = FindLeftovers(folders);
+
+  if (committed) {
     // The earlier run had moved every file into place: only its kept originals are left to drop.
-    // The earlier update is complete: a failure here must not roll it back, so this run counts as
-    // having nothing to undo, and the marker stays for the next run.
-    const Text kept = DropOriginals();
-    if (!kept.IsEmpty() || !fc::RemoveFile(marker)) {
-      const Text reason = WithReason("Cannot finish the clean-up of an earlier completed update");
-      committed_ = true;
-      throw PatchFailure{.file = kept.IsEmpty() ? marker : kept, .reason = reason,
-                         .cause = FailureCause::kEarlierRunNotFinished};
+    // A failure here must not roll that update back, so this run counts as having nothing to undo,
+    // and the mark stays for the next run.
+    Text kept, failed;
+    for (const auto& [path, left] : leftovers) {
+      fc::ClearSystemError();
+      if (!RemoveLeftovers(path, left, true) && kept.IsEmpty()) kept = path;
     }
-  } else {
-    RestoreOriginals();
+    // The originals are gone for good before the mark goes: a kept original must never be taken
+    // for one to put back.
+    if (kept.IsEmpty() && (!journaled || fc::RemoveFile(journalPath)) &&
+        ((leftovers.empty() && !journaled) || fc::SyncToDisk({}, folders, failed)) && fc::RemoveFile(markPath)) {
+      return EarlierRun::kFinished;
+    }
+    const Text reason = WithReason("Cannot finish the clean-up of an earlier completed update");
+    committed_ = true;
+    throw PatchFailure{.file = !kept.IsEmpty() ? kept : !failed.IsEmpty() ? failed : markPath, .reason = reason,
+                       .cause = FailureCause::kEarlierRunNotFinished, .earlierRun = EarlierRun::kFinished};
   }
-  for (const Text& d : destinations_) {
-    for (const Text& leftover : {StagingName(d), PartialAsideName(d)}) {
-      if (!fc::RemoveFile(leftover)) {
-        Fail(d, WithReason(Text("Cannot remove ") + leftover + ", a file of an earlier run"),
-             FailureCause::kEarlierRunNotFinished);
+
+  // Puts back every kept original and removes every destination that did not exist before. A
+  // journal cut short was written before anything was moved, so its new files were never made.
+  bool restored = false, failed = false;
+  PatchFailure first;
+  auto failedAt = [&](const Text& path, const Text& reason) {
+    if (!failed) first = {path, WithReason(reason), false, FailureCause::kEarlierRunNotUndone};
+    failed = true;
+  };
+  for (const auto& [path, left] : leftovers) {
+    fc::ClearSystemError();
+    if (left.aside) {
+      restored = true;
+      // When both names still link the same file, the move does nothing and the removal finishes it.
+      if (!fc::ReplaceFile(AsideName(path), path) || !fc::RemoveFile(AsideName(path))) {
+        failedAt(path, Text("Cannot restore the old file; it is kept as ") + AsideName(path));
       }
+    } else if (left.created) {
+      restored = true;
+      if (!fc::RemoveFile(path)) failedAt(path, "Cannot remove the new file");
     }
   }
+  if (journal.complete) {
+    for (const JournalRecord& record : journal.records) {
+      if (record.kept) continue;
+      restored = true;
+      fc::ClearSystemError();
+      if (!fc::RemoveFile(record.path)) failedAt(record.path, "Cannot remove the new file");
+    }
+  }
+  // The journal and the marks go only once the originals are back for good.
+  Text unsynced;
+  fc::ClearSystemError();
+  if (restored && !fc::SyncToDisk({}, folders, unsynced) && !failed) {
+    first = {unsynced, WithReason("Cannot write the restored files to the disk"), false, CauseOfSystemError(true)};
+    failed = true;
+  }
+  if (failed) {
+    first.earlierRun = EarlierRun::kUndone;
+    throw first;
+  }
+  const EarlierRun outcome = restored ? EarlierRun::kUndone : EarlierRun::kNone;
+  for (const auto& [path, left] : leftovers) {
+    fc::ClearSystemError();
+    if (!RemoveLeftovers(path, left, false)) {
+      throw PatchFailure{.file = path, .reason = WithReason("Cannot remove a file that an earlier run left beside it"),
+                         .cause = FailureCause::kEarlierRunNotFinished, .earlierRun = outcome};
+    }
+  }
+  fc::ClearSystemError();
+  if (journaled && !fc::RemoveFile(journalPath)) {
+    throw PatchFailure{.file = journalPath, .reason = WithReason("Cannot remove the journal of an earlier run"),
+                       .cause = FailureCause::kEarlierRunNotFinished, .earlierRun = outcome};
+  }
+  return outcome;
 }
 
 void StagedUpdate::Preflight() const {
-  for (const Text& d : destinations_) {
-    const Text folder = FolderOf(d);
-    if (kiln::QueryPathKind(folder) != kiln::FILETYPE_DIR) {
-      throw PatchFailure{.file = d, .reason = Text("The folder ") + folder + " does not exist",
-                         .cause = FailureCause::kFolderMissing};
+  std::vector<Text> checked;
+  for (size_t i = 0; i < entries_.size(); ++i) {
+    const Entry& e = entries_[i];
+    const Text through = e.facts.isLink ? Text(" (the link ") + e.destination + " leads there)" : Text();
+    if (!e.examined) {
+      const bool link = e.facts.isLink;
+      throw PatchFailure{.file = e.destination,
+                         .reason = Text(link ? "Cannot follow the symbolic link" : "Cannot examine the file") +
+                                   (e.examineError.IsEmpty() ? Text() : Text(" (") + e.examineError + ")"),
+                         .cause = link ? FailureCause::kLinkUnresolvable : CauseOf(e.examineErrorKind, true)};
     }
-    fc::ClearSystemError();
-    if (!fc::IsWritable(folder)) {
-      throw PatchFailure{.file = d, .reason = WithReason(Text("No new files can be created in ") + folder),
-                         .cause = CauseOfSystemError(true)};
+    for (size_t j = 0; j < i; ++j) {
+      if (entries_[j].target == e.target) {
+        throw PatchFailure{.file = e.destination, .reason = Text("Leads to the same file as ") + entries_[j].destination,
+                           .cause = FailureCause::kOther};
+      }
     }
-    switch (kiln::QueryPathKind(d)) {
-      case kiln::FILETYPE_NONE:
+    const Text folder = FolderOf(e.target);
+    if (std::find(checked.begin(), checked.end(), folder) == checked.end()) {
+      if (kiln::QueryPathKind(folder) != kiln::FILETYPE_DIR) {
+        throw PatchFailure{.file = e.target, .reason = Text("The folder ") + folder + " does not exist" + through,
+                           .cause = FailureCause::kFolderMissing};
+      }
+      fc::ClearSystemError();
+      if (!fc::IsWritable(folder)) {
+        throw PatchFailure{.file = e.target, .reason = WithReason(Text("No new files can be created in ") + folder) + through,
+                           .cause = CauseOfSystemError(true)};
+      }
+      checked.push_back(folder);
+    }
+    switch (e.facts.kind) {
+      case fc::PathKind::kNone:
         break;
-      case kiln::FILETYPE_FILE:
-        if (!fc::IsWritable(d)) {
-          throw PatchFailure{.file = d, .reason = WithReason("The file cannot be written"), .cause = CauseOfSystemError(false)};
+      case fc::PathKind::kFile:
+        fc::ClearSystemError();
+        if (!fc::IsWritable(e.target)) {
+          throw PatchFailure{.file = e.target, .reason = WithReason("The file cannot be written") + through,
+                             .cause = CauseOfSystemError(false)};
         }
         break;
-      default:
-        throw PatchFailure{.file = d, .reason = "A folder stands where the file belongs", .cause = FailureCause::kFolderInTheWay};
+      case fc::PathKind::kFolder:
+        throw PatchFailure{.file = e.target, .reason = Text("A folder stands where the file belongs") + through,
+                           .cause = FailureCause::kFolderInTheWay};
+      case fc::PathKind::kOther:
+        throw PatchFailure{.file = e.target, .reason = Text("Something that is not a file stands where the file belongs") + through,
+                           .cause = FailureCause::kNotAFile};
     }
   }
 }
 
 void StagedUpdate::Staged(int index) {
-  const Text& d = destinations_[static_cast<size_t>(index)];
-  const Text staging = StagingName(d);
+  Entry& e = entries_[static_cast<size_t>(index)];
   fc::ClearSystemError();
-  if (kiln::QueryPathKind(d) == kiln::FILETYPE_FILE && !fc::CopyPermissions(d, staging)) {
-    Fail(d, WithReason("Cannot give the new file the permissions of the old one"), CauseOfSystemError(false));
+  const Text replaced = e.facts.kind == fc::PathKind::kFile ? e.target : Text();
+  if (!fc::PrepareStagedFile(StagingName(e.target), replaced, FolderOf(e.target))) {
+    Fail(e.target, WithReason("Cannot give the new file the owner and permissions of the old one"), CauseOfSystemError(false));
   }
-  staged_[static_cast<size_t>(index)] = true;
+  e.staged = true;
+}
+
+void StagedUpdate::Sync(const std::vector<Text>& files, const std::vector<Text>& folders) {
+  Text failed;
+  fc::ClearSystemError();
+  if (fc::SyncToDisk(files, folders, failed)) return;
+  for (const Entry& e : entries_) {
+    if (failed == StagingName(e.target)) Fail(e.target, WithReason("Cannot write the new file to the disk"), CauseOfSystemError(false));
+  }
+  Fail(failed, WithReason("Cannot write the changes in this folder to the disk"), CauseOfSystemError(true));
+}
+
+void StagedUpdate::WriteJournal() {
+  std::string bytes = std::string(kJournalHeader) + "\n";
+  for (const Entry& e : entries_) bytes += (e.kept ? "kept " : "new ") + Escaped(e.target) + "\n";
+  bytes += "end\n";
+  journalWritten_ = true;
+  fc::ClearSystemError();
+  if (!fc::WriteSmallFile(JournalName(journalFolder_), bytes)) {
+    Fail(JournalName(journalFolder_), WithReason("Cannot write the journal of the update"), CauseOfSystemError(true));
+  }
 }
 
 void StagedUpdate::Commit() {
-  if (std::find(staged_.begin(), staged_.end(), false) != staged_.end()) {
-    Fail(journalFolder_, "Not every file was written before the update was completed", FailureCause::kOther);
+  for (const Entry& e : entries_) {
+    if (!e.staged) Fail(journalFolder_, "Not every file was written before the update was completed", FailureCause::kOther);
   }
-  auto syncFolders = [&] {
-    if (!fc::SyncFolders(folders_)) Fail(journalFolder_, WithReason("Cannot write the folders to the disk"), CauseOfSystemError(true));
-  };
 
-  // Every staged file reaches the disk before any destination changes.
-  std::vector<Text> staging;
-  for (const Text& d : destinations_) staging.push_back(StagingName(d));
-  fc::ClearSystemError();
-  if (!fc::SyncFiles(staging)) Fail(journalFolder_, WithReason("Error writing to stream"), CauseOfSystemError(false));
-
-  // Keep every original under a second name, or mark the destination as new, before touching any.
-  fc::ClearSystemError();
-  for (const Text& d : destinations_) {
-    if (kiln::QueryPathKind(d) == kiln::FILETYPE_FILE) {
-      if (!fc::KeepAside(d, AsideName(d), PartialAsideName(d))) {
-        Fail(d, WithReason("Cannot keep the old file until the update is complete"), CauseOfSystemError(false));
-      }
-    } else if (!fc::CreateEmptyFile(CreatedMarkerName(d))) {
-      Fail(d, WithReason("Cannot record the new file until the update is complete"), CauseOfSystemError(true));
+  // Keep every original under a second name and record which destinations are new, before touching
+  // any; then the staged files, the kept originals and the journal reach the disk together.
+  for (Entry& e : entries_) {
+    if (e.facts.kind != fc::PathKind::kFile) continue;
+    fc::ClearSystemError();
+    if (!fc::KeepAside(e.target, AsideName(e.target), PartialAsideName(e.target))) {
+      Fail(e.target, WithReason("Cannot keep the old file until the update is complete"), CauseOfSystemError(false));
     }
+    e.kept = true;
   }
-  syncFolders();
+  WriteJournal();
+  std::vector<Text> written{JournalName(journalFolder_)};
+  for (const Entry& e : entries_) written.push_back(StagingName(e.target));
+  Sync(written, folders_);
 
   // Each move is atomic, so every destination holds either its original or its new file.
-  for (size_t i = 0; i < destinations_.size(); ++i) {
-    const Text& d = destinations_[i];
+  for (size_t i = 0; i < entries_.size(); ++i) {
+    Entry& e = entries_[i];
     if (commitProbe != nullptr && !commitProbe(static_cast<int>(i))) {
-      Fail(d, "Injected failure while replacing the file", FailureCause::kOther);
+      Fail(e.target, "Injected failure while replacing the file", FailureCause::kOther);
     }
-    if (!fc::ReplaceFile(StagingName(d), d)) Fail(d, WithReason("Cannot replace the file"), CauseOfSystemError(false));
+    fc::ClearSystemError();
+    if (!fc::ReplaceFile(StagingName(e.target), e.target)) Fail(e.target, WithReason("Cannot replace the file"), CauseOfSystemError(false));
+    e.moved = true;
   }
-  syncFolders();
+  Sync({}, folders_);
 
   // From here on the update counts as done, even for a run that is killed before it cleans up.
-  if (!fc::CreateEmptyFile(CommittedMarkerName(journalFolder_)) || !fc::SyncFolders({journalFolder_})) {
-    Fail(journalFolder_, WithReason("Cannot record the completed update"), CauseOfSystemError(true));
+  const Text mark = CommittedMarkerName(journalFolder_);
+  fc::ClearSystemError();
+  if (!fc::ReplaceFile(JournalName(journalFolder_), mark)) {
+    Fail(mark, WithReason("Cannot record the completed update"), CauseOfSystemError(true));
   }
+  markWritten_ = true;
+  Sync({}, {journalFolder_});
   committed_ = true;
-  // The marker goes only when every kept original is gone: a leftover original must never be taken
-  // for the file to restore by a later run.
-  if (DropOriginals().IsEmpty()) fc::RemoveFile(CommittedMarkerName(journalFolder_));
-  fc::SyncFolders(folders_);
+
+  // The mark goes only when every kept original is gone for good: a leftover original must never be
+  // taken for the file to restore by a later run.
+  bool dropped = true;
+  for (size_t i = 0; i < entries_.size() && dropped; ++i) {
+    const Entry& e = entries_[i];
+    if (!e.kept) continue;
+    dropped = (cleanUpProbe == nullptr || cleanUpProbe(static_cast<int>(i))) && fc::RemoveFile(AsideName(e.target));
+  }
+  Text failed;
+  if (dropped && fc::SyncToDisk({}, folders_, failed)) fc::RemoveFile(mark);
 }
 
 void StagedUpdate::RollBack() {
   if (committed_) return;
   fc::ClearSystemError();
-  // A marker written before a failed folder sync goes first: a run killed during the restore must
-  // leave a state that the next run restores, not one it takes for a completed update.
-  const Text marker = CommittedMarkerName(journalFolder_);
-  if (fc::Exists(marker) && fc::RemoveFile(marker)) fc::SyncFolders({journalFolder_});
-  RestoreOriginals();
-  for (const Text& d : destinations_) fc::RemoveFile(StagingName(d));
-  std::fill(staged_.begin(), staged_.end(), false);
-}
-
-// Puts back every kept original and removes every destination that did not exist before. Works on
-// what is found on the disk, so it serves a failed commit of this run as well as a killed earlier one.
-void StagedUpdate::RestoreOriginals() {
-  bool failed = false;
-  PatchFailure first;
-  for (size_t i = destinations_.size(); i-- > 0;) {
-    const Text& d = destinations_[i];
-    const Text aside = AsideName(d), created = CreatedMarkerName(d);
-    if (fc::Exists(aside)) {
-      // When both names still link the same file, the move does nothing and the removal finishes it.
-      if (!fc::ReplaceFile(aside, d) || !fc::RemoveFile(aside)) {
-        if (!failed) {
-          first = {d, WithReason(Text("Cannot restore the old file; it is kept as ") + aside), false,
-                   FailureCause::kEarlierRunNotUndone};
-        }
-        failed = true;
-      }
-    } else if (fc::Exists(created)) {
-      if (!fc::RemoveFile(d) || !fc::RemoveFile(created)) {
-        if (!failed) first = {d, WithReason("Cannot remove the new file"), false, FailureCause::kEarlierRunNotUndone};
-        failed = true;
-      }
+  const Text journal = JournalName(journalFolder_), mark = CommittedMarkerName(journalFolder_);
+  // A mark recorded before a failed flush goes first: a run killed during the restore must leave a
+  // state that the next run restores, not one it takes for a completed update.
+  if (markWritten_) {
+    Text failed;
+    if (!fc::ReplaceFile(mark, journal) || !fc::SyncToDisk({}, {journalFolder_}, failed)) {
+      throw PatchFailure{mark, WithReason("Cannot take back the record of the completed update"), false,
+                         FailureCause::kEarlierRunNotUndone};
     }
+    markWritten_ = false;
   }
-  fc::SyncFolders(folders_);
+  bool failed = false, moved = false;
+  PatchFailure first;
+  for (size_t i = entries_.size(); i-- > 0;) {
+    Entry& e = entries_[i];
+    bool undone = true;
+    if (e.moved && e.kept) undone = fc::ReplaceFile(AsideName(e.target), e.target);
+    else if (e.moved) undone = fc::RemoveFile(e.target);
+    else if (e.kept) undone = fc::RemoveFile(AsideName(e.target));
+    moved = moved || e.moved;
+    if (!undone && !failed) {
+      first = {e.target, WithReason(e.kept ? Text("Cannot restore the old file; it is kept as ") + AsideName(e.target)
+                                           : Text("Cannot remove the new file")),
+               false, FailureCause::kEarlierRunNotUndone};
+    }
+    failed = failed || !undone;
+    if (undone) e.moved = e.kept = false;
+  }
+  // The journal goes only once the originals are back for good; when some are not, it stays for the
+  // next run.
+  Text unsynced;
+  if (moved && !fc::SyncToDisk({}, folders_, unsynced) && !failed) {
+    first = {unsynced, WithReason("Cannot write the restored files to the disk"), false, CauseOfSystemError(true)};
+    failed = true;
+  }
+  for (Entry& e : entries_) {
+    fc::RemoveFile(StagingName(e.target));
+    e.staged = false;
+  }
   if (failed) throw first;
-}
-
-Text StagedUpdate::DropOriginals() {
-  Text first;
-  for (const Text& d : destinations_) {
-    const bool aside = fc::RemoveFile(AsideName(d));
-    const bool created = fc::RemoveFile(CreatedMarkerName(d));
-    if (!(aside && created) && first.IsEmpty()) first = d;
-  }
-  return first;
+  if (journalWritten_ && fc::RemoveFile(journal)) journalWritten_ = false;
 }
 
 // Rolls this run back; when that fails too, the folder is not as it was and the reason says why.

@@ -26,7 +26,8 @@ int EstimatedLineWidth(const Text& line);
 inline constexpr int kStatusLineWidth = 620;
 
 // The lines under the headline: the cause, naming the file or folder, then what became of the
-// folder ("Es wurden keine Dateien verändert." only when that is so). Each fits `maxWidth`: a path
+// folder ("Es wurden keine Dateien verändert." only when that is so, a line about an interrupted
+// earlier run when this one finished or undid it). Each fits `maxWidth`: a path
 // too long loses its leading folders.
 std::vector<Text> FailureLines(const PatchFailure& failure, const LineWidth& width = EstimatedLineWidth,
                                int maxWidth = kStatusLineWidth);
