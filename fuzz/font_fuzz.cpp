@@ -31,7 +31,7 @@ class InputFactory : public kiln::TStreamFactory {
  public:
   kiln::Ref<kiln::TStream> CreateStream(const kiln::Url&, const kiln::Text& protocol, const kiln::Text&,
                                         int readable, int writeable) override {
-    if (!(protocol == kiln::Text("fuzz")) || !readable || writeable) return {};
+    if (!(protocol == kiln::Text("fuzz")) || !readable || writeable) return nullptr;
     return kiln::TRamStream::Create(inputData, static_cast<int64_t>(inputSize));
   }
 };

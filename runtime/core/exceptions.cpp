@@ -30,7 +30,6 @@ void RaiseNullObject() { throw TNullObjectException(); }
 void RaiseAbstractCall() { throw TNullMethodException(); }
 void RaiseNullFunction() { throw TNullFunctionException(); }
 void RaiseArrayBounds() { throw TArrayBoundsException(); }
-void RaiseOutOfData() { throw TOutOfDataException(); }
 
 Text ThrownObjectText(std::exception_ptr thrown) {
   if (!thrown) return Text();

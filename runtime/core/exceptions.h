@@ -4,6 +4,10 @@
 // TKilnException or a subtype), a plain Text, or any other runtime object thrown by ThrowObject
 // (caught as const Ref<TObject>&). Whatever is thrown, ThrownObjectText gives the text that the
 // uncaught-exception report prints.
+//
+// The runtime raises only through the Raise functions (here, and RaiseStreamRead/RaiseStreamWrite
+// beside the stream exceptions), never with a throw expression of its own; `throw;` and
+// std::rethrow_exception pass on what was caught. Tests may throw directly to fake a failing part.
 #pragma once
 
 #include <exception>
@@ -69,7 +73,6 @@ class TRuntimeException : public TKilnException {
 [[noreturn]] void RaiseAbstractCall();
 [[noreturn]] void RaiseNullFunction();
 [[noreturn]] void RaiseArrayBounds();
-[[noreturn]] void RaiseOutOfData();
 
 // The ToString of whatever `thrown` holds: a runtime exception, a thrown text or object, or a
 // foreign C++ exception (its what(), as UTF-8 when it is that, else byte for byte).

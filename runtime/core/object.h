@@ -3,6 +3,14 @@
 // Every runtime object derives from TObject. Ownership is carried by Ref<T>; an empty Ref is the
 // runtime's "no object". Adopting a new object (MakeRef) and sharing an existing one (Ref<T>::Share)
 // are explicit; raw new/delete of objects happens only here.
+//
+// One spelling each, everywhere:
+// - the empty reference is written nullptr: `return nullptr;`, `Call(nullptr)`, and `ref = nullptr;`
+//   to drop a reference (Reset() is the same, with no argument, as in other smart pointers);
+// - a new object comes from MakeRef, another reference to a held object from Ref<T>::Share, and
+//   Detach() hands a reference over uncounted;
+// - an abstract operation is pure virtual; only a base whose abstract operations must throw when
+//   called (TStreamFactory, TSystemDriver) implements them, with RaiseAbstractCall.
 #pragma once
 
 #include <cstdint>
@@ -53,7 +61,9 @@ class Ref {
 
   // Counts the new object up before counting the old one down, so self-assignment is safe.
   Ref& operator=(const Ref& other) {
-    Reset(other.ptr_);
+    if (other.ptr_ != nullptr) other.ptr_->Retain();
+    T* old = std::exchange(ptr_, other.ptr_);
+    if (old != nullptr) old->Release();
     return *this;
   }
   Ref& operator=(Ref&& other) noexcept {
@@ -67,7 +77,8 @@ class Ref {
   // Takes another reference to an object that someone already owns.
   static Ref Share(T* object) {
     Ref r;
-    r.Reset(object);
+    r.ptr_ = object;
+    r.Acquire();
     return r;
   }
 
@@ -75,9 +86,9 @@ class Ref {
   T* operator->() const { return ptr_; }
   T& operator*() const { return *ptr_; }
   explicit operator bool() const { return ptr_ != nullptr; }
-  void Reset(T* object = nullptr) {
-    if (object != nullptr) object->Retain();
-    T* old = std::exchange(ptr_, object);
+  // Drops this reference; the pointer is empty afterwards.
+  void Reset() {
+    T* old = std::exchange(ptr_, nullptr);
     if (old != nullptr) old->Release();
   }
   // Gives up this reference without releasing it; the caller now owns one count.

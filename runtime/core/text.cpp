@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "runtime/core/exceptions.h"
+
 namespace kiln {
 
 Text::Text(const char* bytes) {
@@ -86,7 +88,7 @@ std::u16string Utf8ToUtf16(std::string_view utf8) { return DecodeUtf8(utf8, Appe
 
 Text Text::FromUtf8(std::string_view utf8) {
   return Text(DecodeUtf8(utf8, [](std::u16string& units, unsigned code) {
-    if (code > 0xFFFF) throw Text("Unicode character out of UCS-2 range");
+    if (code > 0xFFFF) RaiseText("Unicode character out of UCS-2 range");
     units.push_back(static_cast<char16_t>(code));
   }));
 }

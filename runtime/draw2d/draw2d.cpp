@@ -417,7 +417,7 @@ void GetImageMaskColor(int& r, int& g, int& b) {
 }
 
 Ref<TPixmap> LockImagePixels(const Ref<TImage>& image, int frame, int read, int write) {
-  return image ? image->Lock(frame, read, write) : Ref<TPixmap>();
+  return image ? image->Lock(frame, read, write) : nullptr;
 }
 
 void UnlockImagePixels(const Ref<TImage>&, int) {}

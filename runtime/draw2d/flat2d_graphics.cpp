@@ -80,7 +80,7 @@ void TFlat2DGraphics::MakeCurrent() {
 
 void TFlat2DGraphics::ClearCurrent() {
   State().current = nullptr;
-  SetCurrent2DDriver({});
+  SetCurrent2DDriver(nullptr);
 }
 
 Ref<TFlat2DGraphics> TFlat2DGraphics::Current() { return State().current; }

@@ -37,13 +37,13 @@ std::vector<Ref<TGraphicsMode>> TGLFlat2DDriver::GraphicsModes() {
 
 Ref<TGraphics> TGLFlat2DDriver::AttachGraphics(intptr_t widget, int flags) {
   Ref<TGraphics> g = TheGLGraphicsDriver()->AttachGraphics(widget, flags);
-  if (!g) return {};
+  if (!g) return nullptr;
   return TFlat2DGraphics::Create(g, Ref<TFlat2DDriver>::Share(this));
 }
 
 Ref<TGraphics> TGLFlat2DDriver::CreateGraphics(int width, int height, int depth, int hertz, int flags) {
   Ref<TGraphics> g = TheGLGraphicsDriver()->CreateGraphics(width, height, depth, hertz, flags);
-  if (!g) return {};
+  if (!g) return nullptr;
   return TFlat2DGraphics::Create(g, Ref<TFlat2DDriver>::Share(this));
 }
 
@@ -51,7 +51,7 @@ int TGLFlat2DDriver::SetGraphics(const Ref<TGraphics>& g) {
   Ref<TFlat2DGraphics> g2d = RefCast<TFlat2DGraphics>(g);
   if (!g2d) {
     TFlat2DGraphics::ClearCurrent();
-    TheGLGraphicsDriver()->SetGraphics({});
+    TheGLGraphicsDriver()->SetGraphics(nullptr);
     return 0;
   }
   TheGLGraphicsDriver()->SetGraphics(g2d->_graphics);
@@ -227,7 +227,7 @@ void TGLFlat2DDriver::DrawPixmap(const Ref<TPixmap>& pixmap, int x, int y) {
 }
 
 Ref<TPixmap> TGLFlat2DDriver::GrabPixmap(int x, int y, int w, int h) {
-  if (w <= 0 || h <= 0) return {};
+  if (w <= 0 || h <= 0) return nullptr;
   gl2d::GLDrawState& s = gl2d::State();
   int blend = s.blend;
   SetBlend(BlendSolid);

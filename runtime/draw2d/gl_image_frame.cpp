@@ -79,7 +79,7 @@ void TGLImageFrame::Draw(float x0, float y0, float x1, float y1, float tx, float
 
 Ref<TGLImageFrame> TGLImageFrame::CreateFromPixmap(const Ref<TPixmap>& source, int flags) {
   // A pixmap without pixels has nothing to draw.
-  if (!source || source->width <= 0 || source->height <= 0) return {};
+  if (!source || source->width <= 0 || source->height <= 0) return nullptr;
   Ref<TPixmap> p = source;
 
   int tw = NextPowerOfTwo(p->width), th = NextPowerOfTwo(p->height);

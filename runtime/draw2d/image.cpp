@@ -28,7 +28,7 @@ Ref<TImageFrame> TImage::Frame(int index) {
   if (seqs[i] != GraphicsSeq()) {
     Ref<TFlat2DDriver> driver = Current2DDriver();
     Ref<TPixmap> pixmap = Lock(index, 1, 0);
-    frames[i] = driver ? driver->CreateFrameFromPixmap(pixmap, flags) : Ref<TImageFrame>();
+    frames[i] = driver ? driver->CreateFrameFromPixmap(pixmap, flags) : nullptr;
     seqs[i] = frames[i] ? GraphicsSeq() : 0;
   }
   return frames[i];
@@ -72,7 +72,7 @@ Ref<TImage> TImage::Create(int width, int height, int frameCount, int flags, int
 
 Ref<TImage> TImage::Load(const Url& source, int flags, int r, int g, int b) {
   Ref<TPixmap> pixmap = PixmapOf(source);
-  if (!pixmap) return {};
+  if (!pixmap) return nullptr;
   Ref<TImage> image = Create(pixmap->width, pixmap->height, 1, flags, r, g, b);
   image->SetPixmap(0, pixmap);
   return image;
@@ -80,12 +80,12 @@ Ref<TImage> TImage::Load(const Url& source, int flags, int r, int g, int b) {
 
 Ref<TImage> TImage::LoadAnim(const Url& source, int cellWidth, int cellHeight, int first, int count,
                              int flags, int r, int g, int b) {
-  if (cellWidth <= 0 || cellHeight <= 0 || first < 0 || count <= 0) return {};
+  if (cellWidth <= 0 || cellHeight <= 0 || first < 0 || count <= 0) return nullptr;
   Ref<TPixmap> pixmap = PixmapOf(source);
-  if (!pixmap) return {};
+  if (!pixmap) return nullptr;
   int64_t across = pixmap->width / cellWidth;
   int64_t down = pixmap->height / cellHeight;
-  if (across * down < static_cast<int64_t>(first) + count) return {};
+  if (across * down < static_cast<int64_t>(first) + count) return nullptr;
   Ref<TImage> image = Create(cellWidth, cellHeight, count, flags, r, g, b);
   for (int cell = first; cell < first + count; ++cell) {
     int x = cellWidth * static_cast<int>(cell % across);

@@ -1,35 +1,25 @@
 #include "runtime/font/font.h"
 
+#include "runtime/core/registry.h"
 #include "runtime/core/runtime.h"
 
 namespace kiln {
 namespace {
 
-// Newest loader first; loaders stay linked until the process ends.
-Ref<TFontLoader> fontLoaderHead;
-
-bool IsLinked(const TFontLoader* loader) {
-  for (const TFontLoader* l = fontLoaderHead.Get(); l != nullptr; l = l->_succ.Get()) {
-    if (l == loader) return true;
-  }
-  return false;
-}
+Registry<TFontLoader, &TFontLoader::_succ> fontLoaderHead;
 
 }  // namespace
 
 // The walk also catches the last loader of the list, whose _succ is empty: linking it again would
 // make it its own successor.
 void AddFontLoader(const Ref<TFontLoader>& loader) {
-  if (!loader || loader->_succ || IsLinked(loader.Get())) return;
-  loader->_succ = fontLoaderHead;
-  fontLoaderHead = loader;
+  if (!loader || loader->_succ || fontLoaderHead.Contains(loader.Get())) return;
+  fontLoaderHead.PushFront(loader);
 }
 
 Ref<TFont> FontFromLoaders(const Url& source, int size, int style) {
-  for (Ref<TFontLoader> loader = fontLoaderHead; loader; loader = loader->_succ) {
-    if (Ref<TFont> font = loader->LoadFont(source, size, style)) return font;
-  }
-  return {};
+  return fontLoaderHead.FirstAnswer(
+      [&](TFontLoader& loader) { return loader.LoadFont(source, size, style); });
 }
 
 void InitFontModule() {

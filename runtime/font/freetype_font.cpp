@@ -70,9 +70,9 @@ Ref<TPixmap> AlphaPixmapOf(const FT_Bitmap& bitmap) {
     case FT_PIXEL_MODE_BGRA:
       break;
     default:
-      return {};
+      return nullptr;
   }
-  if (bitmap.buffer == nullptr || int64_t{bitmap.width} * bitmap.rows > kMaxGlyphPixels) return {};
+  if (bitmap.buffer == nullptr || int64_t{bitmap.width} * bitmap.rows > kMaxGlyphPixels) return nullptr;
   int w = static_cast<int>(bitmap.width);
   int h = static_cast<int>(bitmap.rows);
   Ref<TPixmap> pixmap = AllocatePixmap(w, h, FormatAlpha8, 4);
@@ -103,7 +103,7 @@ int TFreeTypeFont::CharToGlyph(int c) {
 }
 
 Ref<TGlyph> TFreeTypeFont::LoadGlyph(int index) {
-  if (index < 0 || index >= CountGlyphs()) return {};
+  if (index < 0 || index >= CountGlyphs()) return nullptr;
   Ref<TFreeTypeGlyph>& slot = _glyphs[static_cast<size_t>(index)];
   if (slot) return slot;
   slot = MakeRef<TFreeTypeGlyph>();
@@ -139,28 +139,28 @@ Ref<TGlyph> TFreeTypeFont::LoadGlyph(int index) {
 
 Ref<TFreeTypeFont> TFreeTypeFont::Load(const Text& source, int size, int style) {
   FT_Library library = FreeTypeLibrary();
-  if (library == nullptr) return {};
+  if (library == nullptr) return nullptr;
 
   // Failures below drop `font`, which closes the face before it frees the block the face reads.
   Ref<TFreeTypeFont> font = MakeRef<TFreeTypeFont>();
   FT_Face face = nullptr;
   if (source.Find("::", 1) >= 1) {
     font->_buf = LoadByteArray(Url(source));
-    if (font->_buf.empty()) return {};
+    if (font->_buf.empty()) return nullptr;
     if (FT_New_Memory_Face(library, font->_buf.data(), static_cast<FT_Long>(font->_buf.size()), 0, &face) != 0)
-      return {};
+      return nullptr;
   } else {
     std::string name = ToPlatformName(source);
     // A name with a NUL in it would open the file named by its first part.
-    if (name.find('\0') != std::string::npos) return {};
-    if (FT_New_Face(library, name.c_str(), 0, &face) != 0) return {};
+    if (name.find('\0') != std::string::npos) return nullptr;
+    if (FT_New_Face(library, name.c_str(), 0, &face) != 0) return nullptr;
   }
   font->_ft_face.reset(face);
-  if (face->num_glyphs < 0 || face->num_glyphs > kMaxGlyphs) return {};
+  if (face->num_glyphs < 0 || face->num_glyphs > kMaxGlyphs) return nullptr;
 
   int pixels = std::min(size, kLargestPixelSize);
   while (pixels > 0 && FT_Set_Pixel_Sizes(face, 0, static_cast<FT_UInt>(pixels)) != 0) --pixels;
-  if (pixels <= 0) return {};
+  if (pixels <= 0) return nullptr;
 
   const FT_Size_Metrics& metrics = face->size->metrics;
   font->_style = style;
@@ -172,12 +172,12 @@ Ref<TFreeTypeFont> TFreeTypeFont::Load(const Text& source, int size, int style) 
 }
 
 Ref<TFont> TFreeTypeFontLoader::LoadFont(const Url& source, int size, int style) {
-  if (source.IsObject() || source.AsText().IsEmpty()) return {};
+  if (source.IsObject() || source.AsText().IsEmpty()) return nullptr;
   return TFreeTypeFont::Load(source.AsText(), size, style);
 }
 
 Ref<TPixmap> PadGlyphPixmap(const Ref<TPixmap>& pixmap) {
-  if (!pixmap) return {};
+  if (!pixmap) return nullptr;
   Ref<TPixmap> padded = AllocatePixmap(pixmap->width + 2, pixmap->height + 2, pixmap->format, 4);
   std::memset(padded->pixels, 0, static_cast<size_t>(padded->pitch) * static_cast<size_t>(padded->height));
   padded->Paste(pixmap, 1, 1);

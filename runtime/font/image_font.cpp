@@ -52,7 +52,7 @@ int TImageFont::CharToGlyph(int c) {
 
 // Out-of-range indices give empty rather than trusting the source font's CharToGlyph.
 Ref<TImageGlyph> TImageFont::LoadGlyph(int index) {
-  if (index < 0 || index >= CountGlyphs()) return {};
+  if (index < 0 || index >= CountGlyphs()) return nullptr;
   Ref<TImageGlyph>& slot = _glyphs[static_cast<size_t>(index)];
   if (slot || !_src_font) return slot;
   slot = MakeRef<TImageGlyph>();
@@ -92,7 +92,7 @@ int TImageFont::Draw(const Text& text, float x, float y, float ix, float iy, flo
 
 Ref<TImageFont> TImageFont::Load(const Url& source, int size, int style) {
   Ref<TFont> src = FontFromLoaders(source, size, style);
-  if (!src) return {};
+  if (!src) return nullptr;
   Ref<TImageFont> font = MakeRef<TImageFont>();
   font->_src_font = src;
   font->_glyphs.resize(static_cast<size_t>(std::max(0, src->CountGlyphs())));

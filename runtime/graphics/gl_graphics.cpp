@@ -27,14 +27,14 @@ std::vector<Ref<TGraphicsMode>> TGLGraphicsDriver::GraphicsModes() {
 
 Ref<TGraphics> TGLGraphicsDriver::AttachGraphics(intptr_t widget, int flags) {
   int context = GLAttachContext(widget, flags);
-  if (context == 0) return {};
+  if (context == 0) return nullptr;
   return MakeRef<TGLGraphics>(context);
 }
 
 Ref<TGraphics> TGLGraphicsDriver::CreateGraphics(int width, int height, int depth, int hertz,
                                                  int flags) {
   int context = GLCreateContext(width, height, depth, hertz, flags);
-  if (context == 0) return {};
+  if (context == 0) return nullptr;
   return MakeRef<TGLGraphics>(context);
 }
 

@@ -68,7 +68,7 @@ void InstallGraphicsDriver(const Ref<TGraphicsDriver>& driver, int flags) {
   GraphicsState& s = State();
   BumpGraphicsSeq();
   if (!(driver == s.driver)) {
-    if (s.driver && s.current) s.driver->SetGraphics({});
+    if (s.driver && s.current) s.driver->SetGraphics(nullptr);
     s.modeCache.clear();
     s.driver = driver;
   }
@@ -112,35 +112,35 @@ int HasGraphicsMode(int width, int height, int depth, int hertz) {
 
 Ref<TGraphics> OpenGraphicsContext(int width, int height, int depth, int hertz, int flags) {
   GraphicsState& s = State();
-  if (!s.driver) return {};
+  if (!s.driver) return nullptr;
   try {
     return s.driver->CreateGraphics(width, height, depth, hertz, flags | s.defaultFlags);
   } catch (...) {
-    return {};
+    return nullptr;
   }
 }
 
 Ref<TGraphics> AttachGraphicsContext(intptr_t widget, int flags) {
   GraphicsState& s = State();
-  if (!s.driver) return {};
+  if (!s.driver) return nullptr;
   try {
     return s.driver->AttachGraphics(widget, flags | s.defaultFlags);
   } catch (...) {
-    return {};
+    return nullptr;
   }
 }
 
 void SelectGraphicsContext(const Ref<TGraphics>& g) {
   GraphicsState& s = State();
   if (!g) {
-    if (s.driver) s.driver->SetGraphics({});
+    if (s.driver) s.driver->SetGraphics(nullptr);
     s.current = nullptr;
     ClearSettings(s);
     return;
   }
   Ref<TGraphicsDriver> d = g->Driver();
   if (!(d == s.driver)) {
-    if (s.driver) s.driver->SetGraphics({});
+    if (s.driver) s.driver->SetGraphics(nullptr);
     s.modeCache.clear();
     s.driver = d;
   }
@@ -154,7 +154,7 @@ void CloseGraphicsContext(const Ref<TGraphics>& g) {
   GraphicsState& s = State();
   Ref<TGraphics> keep = g;  // g may be the only reference the module held
   if (keep == s.windowGraphics) s.windowGraphics = nullptr;
-  if (keep == s.current) SelectGraphicsContext({});
+  if (keep == s.current) SelectGraphicsContext(nullptr);
   keep->Close();
 }
 
@@ -169,7 +169,7 @@ Ref<TGraphics> OpenGraphicsWindow(int width, int height, int depth, int hertz, i
   CloseGraphicsWindow();
   GraphicsState& s = State();
   Ref<TGraphics> g = OpenGraphicsContext(width, height, depth, hertz, flags | s.defaultFlags);
-  if (!g) return {};
+  if (!g) return nullptr;
   BumpGraphicsSeq();
   SelectGraphicsContext(g);
   if (depth != 0) {

@@ -41,7 +41,7 @@ Ref<TPixmap> TPixmapLoaderBMP::LoadPixmap(const Ref<TStream>& stream) {
   TStream& s = *stream;
   uint8_t sig[2];
   s.ReadBytes(sig, 2);
-  if (sig[0] != 'B' || sig[1] != 'M') return {};
+  if (sig[0] != 'B' || sig[1] != 'M') return nullptr;
 
   // File header after the signature (12 bytes), then the 40-byte information header.
   uint8_t h[52];
@@ -55,9 +55,9 @@ Ref<TPixmap> TPixmapLoaderBMP::LoadPixmap(const Ref<TStream>& stream) {
   uint32_t compression = U32(h + 28);
   uint32_t coloursUsed = U32(h + 44);
 
-  if (headerSize < 40 || headerSize > kMaxHeaderSize) return {};
-  if (bits != 1 && bits != 4 && bits != 8 && bits != 24 && bits != 32) return {};
-  if (width <= 0 || width > kMaxSide || rawHeight == 0 || rawHeight < -kMaxSide || rawHeight > kMaxSide) return {};
+  if (headerSize < 40 || headerSize > kMaxHeaderSize) return nullptr;
+  if (bits != 1 && bits != 4 && bits != 8 && bits != 24 && bits != 32) return nullptr;
+  if (width <= 0 || width > kMaxSide || rawHeight == 0 || rawHeight < -kMaxSide || rawHeight > kMaxSide) return nullptr;
   bool topDown = rawHeight < 0;
   int height = topDown ? -rawHeight : rawHeight;
 
@@ -67,7 +67,7 @@ Ref<TPixmap> TPixmapLoaderBMP::LoadPixmap(const Ref<TStream>& stream) {
 
   bool forceOpaque = false;
   if (compression == kCompressionBitFields) {
-    if (bits != 32) return {};
+    if (bits != 32) return nullptr;
     uint8_t masks[16] = {};
     if (extra.size() >= 12) {
       std::memcpy(masks, extra.data(), extra.size() >= 16 ? 16 : 12);
@@ -76,12 +76,12 @@ Ref<TPixmap> TPixmapLoaderBMP::LoadPixmap(const Ref<TStream>& stream) {
       s.ReadBytes(masks, 12);
       consumed += 12;
     }
-    if (U32(masks) != 0x00FF0000u || U32(masks + 4) != 0x0000FF00u || U32(masks + 8) != 0x000000FFu) return {};
+    if (U32(masks) != 0x00FF0000u || U32(masks + 4) != 0x0000FF00u || U32(masks + 8) != 0x000000FFu) return nullptr;
     uint32_t alphaMask = U32(masks + 12);
-    if (alphaMask != 0 && alphaMask != 0xFF000000u) return {};
+    if (alphaMask != 0 && alphaMask != 0xFF000000u) return nullptr;
     forceOpaque = alphaMask == 0;
   } else if (compression != kCompressionNone) {
-    return {};
+    return nullptr;
   }
 
   // Palette entries are blue, green, red, reserved; indices past the palette read as black.
@@ -90,7 +90,7 @@ Ref<TPixmap> TPixmapLoaderBMP::LoadPixmap(const Ref<TStream>& stream) {
     uint32_t maxColours = 1u << bits;
     // Two-colour files always carry both entries, whatever their colours-used count says.
     uint32_t colours = coloursUsed == 0 || bits == 1 ? maxColours : coloursUsed;
-    if (coloursUsed > maxColours) return {};
+    if (coloursUsed > maxColours) return nullptr;
     palette.assign(maxColours * 4, 0);
     s.ReadBytes(palette.data(), static_cast<int>(colours * 4));
     consumed += colours * 4;
@@ -113,11 +113,11 @@ Ref<TPixmap> TPixmapLoaderBMP::LoadPixmap(const Ref<TStream>& stream) {
   int64_t size = s.Size();
   int64_t pos = s.Pos();
   if (size > 0 && pos >= 0) {
-    if (needed > size - pos) return {};
+    if (needed > size - pos) return nullptr;
   } else if (pixmapBytes > kUnsizedPixmapLimit) {
-    return {};
+    return nullptr;
   }
-  if (pixmapBytes > INT32_MAX) return {};
+  if (pixmapBytes > INT32_MAX) return nullptr;
 
   // The gap can exceed what one int skip covers when the stream cannot tell its length.
   for (int64_t left = gap; left > 0;) {

@@ -20,7 +20,7 @@ class TPixmapLoader : public TObject {
   static Ref<TPixmapLoader> Register(const Ref<TPixmapLoader>& loader);
   const Ref<TPixmapLoader>& Succ() const { return _succ; }
 
- private:
+  // The next loader of the list; set by Register.
   Ref<TPixmapLoader> _succ;
 };
 

@@ -149,7 +149,7 @@ bool ReadRows(PngRead* r, png_bytepp rows) {
 
 [[noreturn]] void FailDecode(PngRead& r) {
   if (r.pending) std::rethrow_exception(r.pending);
-  throw PngErrorText();
+  RaiseText("PNG ERROR");
 }
 
 // Decodes the picture after its signature. Throws "PNG ERROR" for anything libpng rejects, and the

@@ -68,7 +68,7 @@ class ByteSource {
  private:
   void Refill() {
     int n = stream_.Read(buffer_, sizeof buffer_);
-    if (n <= 0) throw TStreamReadException();
+    if (n <= 0) RaiseStreamRead();
     pos_ = 0;
     end_ = n;
   }

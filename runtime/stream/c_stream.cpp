@@ -73,7 +73,7 @@ int TCStream::Write(const void* buf, int count) {
 
 // Buffered bytes that cannot be stored are lost data: that is a write failure, not a success.
 int TCStream::Flush() {
-  if (_cstream != nullptr && std::fflush(_cstream) != 0) throw TStreamWriteException();
+  if (_cstream != nullptr && std::fflush(_cstream) != 0) RaiseStreamWrite();
   return 0;
 }
 
@@ -84,7 +84,7 @@ int TCStream::Close() {
   _cstream = nullptr;
   _pos = 0;
   _size = 0;
-  if (failed && (_mode & MODE_WRITE) != 0) throw TStreamWriteException();
+  if (failed && (_mode & MODE_WRITE) != 0) RaiseStreamWrite();
   return 0;
 }
 

@@ -1,25 +1,25 @@
 #include "runtime/stream/resources.h"
 
+#include "runtime/core/registry.h"
+
 namespace kiln {
 namespace {
 
 // Entries are never freed: the registry lives as long as the process.
-const EmbeddedResourceEntry* embeddedResourceHead = nullptr;
+Registry<EmbeddedResourceEntry, &EmbeddedResourceEntry::next> embeddedResourceHead;
 
 }  // namespace
 
 int AddEmbeddedResource(const Text& name, const void* data, int32_t length) {
   if (FindEmbeddedResource(name) != nullptr) return 0;
-  embeddedResourceHead = new EmbeddedResourceEntry{embeddedResourceHead, name,
-                                                   static_cast<const unsigned char*>(data), length};
+  embeddedResourceHead.PushFront(
+      new EmbeddedResourceEntry{nullptr, name, static_cast<const unsigned char*>(data), length});
   return 1;
 }
 
 const EmbeddedResourceEntry* FindEmbeddedResource(const Text& name) {
-  for (const EmbeddedResourceEntry* e = embeddedResourceHead; e != nullptr; e = e->next) {
-    if (e->name == name) return e;
-  }
-  return nullptr;
+  return embeddedResourceHead.FirstAnswer(
+      [&](const EmbeddedResourceEntry& e) { return e.name == name ? &e : nullptr; });
 }
 
 const unsigned char* EmbeddedResourcePointer(const Text& name) {
@@ -32,6 +32,6 @@ int32_t EmbeddedResourceSize(const Text& name) {
   return e != nullptr ? e->length : 0;
 }
 
-const EmbeddedResourceEntry* EmbeddedResourceHead() { return embeddedResourceHead; }
+const EmbeddedResourceEntry* EmbeddedResourceHead() { return embeddedResourceHead.Head(); }
 
 }  // namespace kiln

@@ -6,6 +6,9 @@
 
 namespace kiln {
 
+void RaiseStreamRead() { throw TStreamReadException(); }
+void RaiseStreamWrite() { throw TStreamWriteException(); }
+
 bool TIO::Eof() { return Pos() == Size(); }
 int64_t TIO::Pos() { return -1; }
 int64_t TIO::Size() { return 0; }
@@ -20,7 +23,7 @@ int TStream::ReadBytes(void* buf, int count) {
   int left = count;
   while (left > 0) {
     int n = Read(p, left);
-    if (n <= 0) throw TStreamReadException();
+    if (n <= 0) RaiseStreamRead();
     p += n;
     left -= n;
   }
@@ -32,7 +35,7 @@ int TStream::WriteBytes(const void* buf, int count) {
   int left = count;
   while (left > 0) {
     int n = Write(p, left);
-    if (n <= 0) throw TStreamWriteException();
+    if (n <= 0) RaiseStreamWrite();
     p += n;
     left -= n;
   }
@@ -44,7 +47,7 @@ int TStream::SkipBytes(int count) {
   int left = count;
   while (left > 0) {
     int n = Read(scratch, left < 1024 ? left : 1024);
-    if (n <= 0) throw TStreamReadException();
+    if (n <= 0) RaiseStreamRead();
     left -= n;
   }
   return count;
@@ -118,8 +121,8 @@ void TStream::WriteString(const Text& text) {
   WriteBytes(bytes.data(), static_cast<int>(bytes.size()));
 }
 
-Ref<TObject> TStream::ReadObject() { throw Text("Unable to read object"); }
-void TStream::WriteObject(const Ref<TObject>&) { throw Text("Unable to write object"); }
+Ref<TObject> TStream::ReadObject() { RaiseText("Unable to read object"); }
+void TStream::WriteObject(const Ref<TObject>&) { RaiseText("Unable to write object"); }
 
 TStream& TStreamWrapper::Inner() {
   if (!_stream) RaiseNullObject();
@@ -171,7 +174,7 @@ int TransferStream(const Ref<TStream>& source, const Ref<TStream>& destination, 
     if (n <= 0) {
       // A read that found the end (a pipe only knows it then) ends the copy; anything else is stuck.
       if (source->Eof()) break;
-      throw TStreamReadException();
+      RaiseStreamRead();
     }
     destination->WriteBytes(buffer.data(), n);
   }

@@ -20,6 +20,9 @@ class TStreamWriteException : public TStreamException {
   Text ToString() const override { return "Error writing to stream"; }
 };
 
+[[noreturn]] void RaiseStreamRead();
+[[noreturn]] void RaiseStreamWrite();
+
 // Raw input/output. The base is neither seekable nor readable nor writeable.
 class TIO : public TObject {
  public:

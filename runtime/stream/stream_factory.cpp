@@ -1,11 +1,12 @@
 #include "runtime/stream/stream_factory.h"
 
+#include "runtime/core/registry.h"
 #include "runtime/stream/c_stream.h"
 
 namespace kiln {
 namespace {
 
-Ref<TStreamFactory> streamFactoryHead;
+Registry<TStreamFactory, &TStreamFactory::_succ> streamFactoryHead;
 
 }  // namespace
 
@@ -16,12 +17,11 @@ Ref<TStream> TStreamFactory::CreateStream(const Url&, const Text&, const Text&, 
 }
 
 Ref<TStreamFactory> TStreamFactory::Register(const Ref<TStreamFactory>& factory) {
-  factory->_succ = streamFactoryHead;
-  streamFactoryHead = factory;
+  streamFactoryHead.PushFront(factory);
   return factory;
 }
 
-Ref<TStreamFactory> StreamFactoryHead() { return streamFactoryHead; }
+Ref<TStreamFactory> StreamFactoryHead() { return streamFactoryHead.Head(); }
 
 Ref<TStream> StreamFromUrl(const Url& url, int readable, int writeable) {
   if (Ref<TStream> stream = url.AsStream()) return TStreamStream::Create(stream);
@@ -34,10 +34,9 @@ Ref<TStream> StreamFromUrl(const Url& url, int readable, int writeable) {
     protocol = text.Left(sep).ToLower();
     path = text.From(sep + 2);
   }
-  for (Ref<TStreamFactory> f = streamFactoryHead; f; f = f->Succ()) {
-    if (Ref<TStream> stream = f->CreateStream(url, protocol, path, readable, writeable)) return stream;
-  }
-  return nullptr;
+  return streamFactoryHead.FirstAnswer([&](TStreamFactory& factory) {
+    return factory.CreateStream(url, protocol, path, readable, writeable);
+  });
 }
 
 Ref<TStream> ReadableStreamFromUrl(const Url& url) { return StreamFromUrl(url, 1, 0); }

@@ -17,7 +17,7 @@ class TStreamFactory : public TObject {
   static Ref<TStreamFactory> Register(const Ref<TStreamFactory>& factory);
   const Ref<TStreamFactory>& Succ() const { return _succ; }
 
- private:
+  // The next factory of the list; set by Register.
   Ref<TStreamFactory> _succ;
 };
 

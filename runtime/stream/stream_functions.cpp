@@ -12,13 +12,13 @@ TStream& Use(const Ref<TStream>& s) {
 
 Ref<TStream> OpenForLoad(const Url& url) {
   Ref<TStream> s = ReadableStreamFromUrl(url);
-  if (!s) throw TStreamReadException();
+  if (!s) RaiseStreamRead();
   return s;
 }
 
 Ref<TStream> OpenForSave(const Url& url) {
   Ref<TStream> s = WritableStreamFromUrl(url);
-  if (!s) throw TStreamWriteException();
+  if (!s) RaiseStreamWrite();
   return s;
 }
 

@@ -19,7 +19,7 @@ class Url {
   Url(const Ref<T>& object) : object_(object) {          // NOLINT(google-explicit-constructor)
     if (auto text = RefCast<TTextObject>(object_)) {
       text_ = text->Value();
-      object_ = Ref<TObject>();
+      object_ = nullptr;
     }
   }
 

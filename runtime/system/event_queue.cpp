@@ -37,7 +37,7 @@ bool Coalesces(int32_t id) {
 
 Ref<TObject> QueueEventHook(int, const Ref<TObject>& data, const Ref<TObject>&) {
   Ref<TEvent> event = RefCast<TEvent>(data);
-  if (!event) return Ref<TObject>();
+  if (!event) return nullptr;
   PostQueuedEvent(event, Coalesces(event->id));
   return event;
 }
@@ -67,7 +67,7 @@ void PostQueuedEvent(const Ref<TEvent>& event, bool coalesce) {
 Ref<TEvent> PeekQueuedEvent() {
   InitEventQueue();
   if (writeCount == readCount) PumpSystemEvents();
-  if (writeCount == readCount) return Ref<TEvent>();
+  if (writeCount == readCount) return nullptr;
   return Slot(readCount);
 }
 
@@ -80,7 +80,7 @@ int32_t TakeQueuedEvent() {
   }
   Ref<TEvent>& slot = Slot(readCount);
   Current() = std::move(slot);
-  slot = Ref<TEvent>();
+  slot = nullptr;
   ++readCount;
   return Current()->id;
 }
@@ -115,7 +115,7 @@ void InitEventQueue() {
   InitSystemModule();
   EmptyEvent();
   Current();
-  InsertHook(EventHookId(), QueueEventHook, Ref<TObject>(), kQueueHookPriority);
+  InsertHook(EventHookId(), QueueEventHook, nullptr, kQueueHookPriority);
 }
 
 }  // namespace kiln

@@ -15,14 +15,14 @@ std::array<Ref<THook>, kHookIdCount>& HookLists() {
 }
 
 Ref<THook>& ListHead(int hookId) {
-  if (hookId < 0 || hookId >= kHookIdCount) throw TArrayBoundsException();
+  if (hookId < 0 || hookId >= kHookIdCount) RaiseArrayBounds();
   return HookLists()[static_cast<size_t>(hookId)];
 }
 
 }  // namespace
 
 int NewHookId() {
-  if (hookIdCounter + 1 >= kHookIdCount) throw Text("Too many hook ids");
+  if (hookIdCounter + 1 >= kHookIdCount) RaiseText("Too many hook ids");
   return ++hookIdCounter;
 }
 
@@ -47,7 +47,7 @@ Ref<TObject> CallHooks(int hookId, const Ref<TObject>& data) {
   Ref<TObject> result = data;
   // Holding the current entry keeps it and the rest of the list alive even when a hook unlinks it.
   for (Ref<THook> hook = ListHead(hookId); hook; hook = hook->succ) {
-    if (hook->func == nullptr) throw TNullFunctionException();
+    if (hook->func == nullptr) RaiseNullFunction();
     result = hook->func(hookId, result, hook->context);
   }
   return result;

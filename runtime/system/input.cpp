@@ -139,17 +139,17 @@ int StartInputTracking(const Ref<TObject>& source) {
   TrackedSource() = source;
   ResetKeyState();
   ResetMouseState();
-  InsertHook(EventHookId(), InputStateHook, Ref<TObject>(), 0);
+  InsertHook(EventHookId(), InputStateHook, nullptr, 0);
   trackingOn = 1;
   return 0;
 }
 
 int StopInputTracking() {
   if (!trackingOn) return 0;
-  DeleteHook(EventHookId(), InputStateHook, Ref<TObject>());
+  DeleteHook(EventHookId(), InputStateHook, nullptr);
   ResetKeyState();
   ResetMouseState();
-  TrackedSource() = Ref<TObject>();
+  TrackedSource() = nullptr;
   trackingOn = 0;
   return 0;
 }

@@ -30,7 +30,7 @@ class PumpGuard {
 
 TSystemDriver& CheckedDriver() {
   InitSystemModule();
-  if (!Driver()) throw TNullObjectException();
+  if (!Driver()) RaiseNullObject();
   return *Driver();
 }
 
@@ -44,16 +44,16 @@ Text LocalTimeText(const char* pattern) {
 
 }  // namespace
 
-int TSystemDriver::Poll() { throw TNullMethodException(); }
-int TSystemDriver::Wait() { throw TNullMethodException(); }
-int TSystemDriver::MoveMouse(int, int) { throw TNullMethodException(); }
-int TSystemDriver::SetMouseVisible(int) { throw TNullMethodException(); }
-int TSystemDriver::Notify(const Text&, int) { throw TNullMethodException(); }
-int TSystemDriver::Confirm(const Text&, int) { throw TNullMethodException(); }
-int TSystemDriver::Proceed(const Text&, int) { throw TNullMethodException(); }
-Text TSystemDriver::RequestFile(const Text&, const Text&, int, const Text&) { throw TNullMethodException(); }
-Text TSystemDriver::RequestDir(const Text&, const Text&) { throw TNullMethodException(); }
-int TSystemDriver::OpenURL(const Text&) { throw TNullMethodException(); }
+int TSystemDriver::Poll() { RaiseAbstractCall(); }
+int TSystemDriver::Wait() { RaiseAbstractCall(); }
+int TSystemDriver::MoveMouse(int, int) { RaiseAbstractCall(); }
+int TSystemDriver::SetMouseVisible(int) { RaiseAbstractCall(); }
+int TSystemDriver::Notify(const Text&, int) { RaiseAbstractCall(); }
+int TSystemDriver::Confirm(const Text&, int) { RaiseAbstractCall(); }
+int TSystemDriver::Proceed(const Text&, int) { RaiseAbstractCall(); }
+Text TSystemDriver::RequestFile(const Text&, const Text&, int, const Text&) { RaiseAbstractCall(); }
+Text TSystemDriver::RequestDir(const Text&, const Text&) { RaiseAbstractCall(); }
+int TSystemDriver::OpenURL(const Text&) { RaiseAbstractCall(); }
 
 const Ref<TSystemDriver>& SystemDriver() {
   InitSystemModule();

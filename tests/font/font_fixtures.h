@@ -85,13 +85,13 @@ class RecordingFrame : public TImageFrame {
 class RecordingDriver : public TFlat2DDriver {
  public:
   std::vector<Ref<TGraphicsMode>> GraphicsModes() override { return {}; }
-  Ref<TGraphics> AttachGraphics(intptr_t, int) override { return {}; }
-  Ref<TGraphics> CreateGraphics(int, int, int, int, int) override { return {}; }
+  Ref<TGraphics> AttachGraphics(intptr_t, int) override { return nullptr; }
+  Ref<TGraphics> CreateGraphics(int, int, int, int, int) override { return nullptr; }
   int SetGraphics(const Ref<TGraphics>&) override { return 0; }
   int Flip(int) override { return 0; }
   Ref<TImageFrame> CreateFrameFromPixmap(const Ref<TPixmap>& pixmap, int flags) override {
     frameFlags.push_back(flags);
-    if (pixmap->width == refuseWidth && pixmap->height == refuseHeight) return {};
+    if (pixmap->width == refuseWidth && pixmap->height == refuseHeight) return nullptr;
     return MakeRef<RecordingFrame>(this, pixmap);
   }
   void SetBlend(int) override {}
@@ -108,7 +108,7 @@ class RecordingDriver : public TFlat2DDriver {
   void DrawOval(float, float, float, float, float, float) override {}
   void DrawPoly(const std::vector<float>&, float, float, float, float) override {}
   void DrawPixmap(const Ref<TPixmap>&, int, int) override {}
-  Ref<TPixmap> GrabPixmap(int, int, int, int) override { return {}; }
+  Ref<TPixmap> GrabPixmap(int, int, int, int) override { return nullptr; }
   void SetResolution(float, float) override {}
 
   int refuseWidth = -1;

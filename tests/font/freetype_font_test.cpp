@@ -21,7 +21,7 @@ class FreeTypeFont : public ::testing::Test {
 
   static Ref<TFreeTypeGlyph> Glyph(const Ref<TFreeTypeFont>& font, int c) {
     int index = font->CharToGlyph(c);
-    if (index < 0) return {};
+    if (index < 0) return nullptr;
     return RefCast<TFreeTypeGlyph>(font->LoadGlyph(index));
   }
 };

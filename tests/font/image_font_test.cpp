@@ -42,7 +42,7 @@ class FakeFont : public TFont {
   int CharToGlyph(int c) override { return c == 'a' ? 0 : c == ' ' ? 1 : c == 'z' ? 2 : c == '!' ? 99 : -1; }
   Ref<TGlyph> LoadGlyph(int index) override {
     ++loads;
-    return index == 0 ? Ref<TGlyph>(a) : index == 1 ? Ref<TGlyph>(space) : Ref<TGlyph>();
+    return index == 0 ? Ref<TGlyph>(a) : index == 1 ? Ref<TGlyph>(space) : nullptr;
   }
 
   Ref<FakeGlyph> a, space;
@@ -59,7 +59,7 @@ class FakeLoader : public TFontLoader {
   explicit FakeLoader(Text name) : name_(std::move(name)) {}
   Ref<TFont> LoadFont(const Url& source, int, int style) override {
     ++asked;
-    if (source.IsObject() || !(source.AsText() == name_)) return {};
+    if (source.IsObject() || !(source.AsText() == name_)) return nullptr;
     last = MakeRef<FakeFont>(style);
     return last;
   }
@@ -153,7 +153,7 @@ TEST_F(ImageFont, SourceWithNegativeGlyphCountGetsNoSlots) {
   class NegativeLoader : public TFontLoader {
    public:
     Ref<TFont> LoadFont(const Url& source, int, int) override {
-      if (!(source.AsText() == Text("fake-font-negative-count"))) return {};
+      if (!(source.AsText() == Text("fake-font-negative-count"))) return nullptr;
       Ref<FakeFont> font = MakeRef<FakeFont>(0);
       font->count = -5;
       return font;

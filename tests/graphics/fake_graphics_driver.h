@@ -55,7 +55,7 @@ class FakeGraphicsDriver : public TGraphicsDriver {
   }
   Ref<TGraphics> CreateGraphics(int w, int h, int d, int hz, int flags) override {
     if (throwOnCreate) throw Text("no window today");
-    if (failCreate) return {};
+    if (failCreate) return nullptr;
     lastCreateFlags = flags;
     return MakeRef<FakeGraphics>(this, w, h, d, hz, flags);
   }

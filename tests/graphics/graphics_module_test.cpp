@@ -30,7 +30,7 @@ class GraphicsModule : public ::testing::Test {
   void TearDown() override {
     CloseGraphicsWindow();
     SetWindowPacingClock(SystemPacingClock());
-    InstallGraphicsDriver({}, 0);
+    InstallGraphicsDriver(nullptr, 0);
   }
   Ref<FakeGraphicsDriver> driver;
 };
@@ -241,11 +241,11 @@ TEST_F(GraphicsModule, FlipHookRunsBeforeEveryPresent) {
   ASSERT_TRUE(OpenGraphicsWindow(640, 480, 0, 0, 0));
   driver->flips.clear();
   HookLog() = FlipHookLog{driver.Get(), {}, true};
-  InsertHook(FlipHookId(), &RecordFlipHook, Ref<TObject>(), 0);
+  InsertHook(FlipHookId(), &RecordFlipHook, nullptr, 0);
   PresentFrame(-1);
   PresentFrame(1);
   PresentFrame(0);
-  DeleteHook(FlipHookId(), &RecordFlipHook, Ref<TObject>());
+  DeleteHook(FlipHookId(), &RecordFlipHook, nullptr);
   EXPECT_EQ(HookLog().flipsSeen, (std::vector<size_t>{0, 1, 2}));
   EXPECT_TRUE(HookLog().dataWasEmpty);
   EXPECT_EQ(driver->flips.size(), 3u);

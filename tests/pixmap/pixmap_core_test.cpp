@@ -231,7 +231,7 @@ TEST(Pixmap, PasteConvertsAndClips) {
   dst->Paste(src, 10, -10);
   dst->Paste(src, -2, 0);
   EXPECT_EQ(dst->ReadPixel(2, 0), 0);
-  EXPECT_THROW(dst->Paste(Ref<TPixmap>(), 0, 0), TNullObjectException);
+  EXPECT_THROW(dst->Paste(nullptr, 0, 0), TNullObjectException);
 }
 
 TEST(Pixmap, PasteFromOverlappingMemoryMovesTheOriginalPixels) {

@@ -80,7 +80,7 @@ TEST(ApplyMaskColor, ConvertsOtherFormatsAndAlwaysReturnsNewRgba) {
   EXPECT_EQ(At(q, 1, 0), (Rgba{0x10, 0x20, 0x30, 0}));
   Ref<TPixmap> none = ApplyMaskColor(p, 1, 2, 3);
   EXPECT_EQ(At(none, 1, 0), (Rgba{255, 0, 255, 255}));
-  EXPECT_THROW(ApplyMaskColor(Ref<TPixmap>(), 0, 0, 0), TNullObjectException);
+  EXPECT_THROW(ApplyMaskColor(nullptr, 0, 0, 0), TNullObjectException);
 }
 
 TEST(Mirror, ColumnsAndRows) {

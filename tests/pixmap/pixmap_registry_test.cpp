@@ -50,7 +50,7 @@ bool probeSeekable = true;
 class ProbeFactory : public TStreamFactory {
  public:
   Ref<TStream> CreateStream(const Url&, const Text& protocol, const Text& path, int, int) override {
-    if (protocol != Text("probe")) return {};
+    if (protocol != Text("probe")) return nullptr;
     return MakeRef<ProbeStream>(path.ToLatin1(), probeSeekable, &probeCloses);
   }
 };
@@ -71,17 +71,17 @@ class ProbeLoader : public TPixmapLoader {
     uint8_t scratch[3];
     stream->Read(scratch, 3);  // loaders may consume input before deciding
     switch (act_) {
-      case Act::Decline: return {};
+      case Act::Decline: return nullptr;
       case Act::ThrowStream: throw TStreamWriteException();
       case Act::ThrowText: throw Text("boom");
       case Act::ThrowReadPastEnd: {
         uint8_t big[4096];
         stream->ReadBytes(big, sizeof big);
-        return {};
+        return nullptr;
       }
       case Act::Accept: return AllocatePixmap(1, 1, FormatGrey8, 4);
     }
-    return {};
+    return nullptr;
   }
 
  private:

@@ -396,7 +396,7 @@ TEST_F(StreamTest, WholeStreamLoadsAndSavesReportUnopenableUrls) {
   EXPECT_EQ(LoadByteArray(path), (std::vector<unsigned char>{1, 2, 3}));
   EXPECT_THROW(LoadByteArray(Text((dir / "none").c_str())), TStreamReadException);
   EXPECT_THROW(SaveText("x", Text((dir / "none/x").c_str())), TStreamWriteException);
-  EXPECT_THROW(ReadByte(Ref<TStream>()), TNullObjectException);
+  EXPECT_THROW(ReadByte(nullptr), TNullObjectException);
 }
 
 TEST_F(StreamTest, FileStreamReportsLostBytesAtClose) {

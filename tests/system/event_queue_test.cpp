@@ -83,7 +83,7 @@ TEST_F(EventQueue, DirectPostsCoalesceOnlyWhenAsked) {
   PostQueuedEvent(MakeEvent(1027, nullptr, 0, 0, 9, 9, nullptr), true);
   EXPECT_EQ(QueuedEventCount(), 1);
   EXPECT_EQ(first->x, 9);
-  PostQueuedEvent(Ref<TEvent>(), false);
+  PostQueuedEvent(nullptr, false);
   EXPECT_EQ(QueuedEventCount(), 1);
 }
 

@@ -47,7 +47,7 @@ TEST(Hooks, CallHooksOnEmptyListReturnsTheData) {
   int id = NewHookId();
   Ref<TObject> data = Named("x");
   EXPECT_TRUE(CallHooks(id, data) == data);
-  EXPECT_FALSE(CallHooks(id, Ref<TObject>()));
+  EXPECT_FALSE(CallHooks(id, nullptr));
 }
 
 TEST(Hooks, DeleteHookRemovesOnlyTheFirstEntryMatchingFunctionAndContext) {
@@ -85,14 +85,14 @@ TEST(Hooks, HookThatDeletesItselfDuringTheCallLetsTheRestRun) {
 
 TEST(Hooks, UnsetFunctionRaisesNullFunctionException) {
   int id = NewHookId();
-  InsertHook(id, nullptr, Ref<TObject>(), 0);
-  EXPECT_THROW(CallHooks(id, Ref<TObject>()), TNullFunctionException);
+  InsertHook(id, nullptr, nullptr, 0);
+  EXPECT_THROW(CallHooks(id, nullptr), TNullFunctionException);
 }
 
 TEST(Hooks, IdsOutsideTheListsRaiseArrayBounds) {
-  EXPECT_THROW(InsertHook(256, RecordingHook, Ref<TObject>(), 0), TArrayBoundsException);
-  EXPECT_THROW(CallHooks(-1, Ref<TObject>()), TArrayBoundsException);
-  EXPECT_THROW(DeleteHook(1000, RecordingHook, Ref<TObject>()), TArrayBoundsException);
+  EXPECT_THROW(InsertHook(256, RecordingHook, nullptr, 0), TArrayBoundsException);
+  EXPECT_THROW(CallHooks(-1, nullptr), TArrayBoundsException);
+  EXPECT_THROW(DeleteHook(1000, RecordingHook, nullptr), TArrayBoundsException);
 }
 
 TEST(HooksDeathTest, The257thHookIdRaisesTooManyHookIds) {

@@ -152,10 +152,10 @@ Window AwaitWindow(Display* display, const std::string& caption, int timeoutMs) 
 kiln::Ref<kiln::TPixmap> GrabWindow(Display* display, Window window) {
   ErrorsIgnored trap(display);
   XWindowAttributes attributes;
-  if (!XGetWindowAttributes(display, window, &attributes) || attributes.width <= 0 || attributes.height <= 0) return {};
+  if (!XGetWindowAttributes(display, window, &attributes) || attributes.width <= 0 || attributes.height <= 0) return nullptr;
   XImage* image = XGetImage(display, window, 0, 0, static_cast<unsigned>(attributes.width),
                             static_cast<unsigned>(attributes.height), AllPlanes, ZPixmap);
-  if (image == nullptr) return {};
+  if (image == nullptr) return nullptr;
   int rs, rb, gs, gb, bs, bb;
   MaskShape(image->red_mask, rs, rb);
   MaskShape(image->green_mask, gs, gb);

@@ -149,7 +149,7 @@ Window CreateContextWindow(Display* display, const XVisualInfo& visual, int widt
   SetWindowManagerHints(display, window, fullScreen);
   SetWindowCaption(display, window, ApplicationTitle());
   AttachProgramWindow(
-      window, Ref<TObject>(),
+      window, nullptr,
       [display, window, width, height, depth, hertz](XEvent& event) {
         if (event.type == FocusIn || event.type == FocusOut) {
           HandleFocus(display, window, event.xfocus, width, height, depth, hertz);

@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "runtime/core/exceptions.h"
 #include "runtime/graphics/internal/gl_context.h"
 #include "runtime/graphics/internal/glx_layer.h"
 #include "runtime/system/x11/x11.h"
@@ -128,7 +129,7 @@ int SwitchDisplayMode(Display* display, Window owner, int width, int height, int
       switched = TrySwitch(display, width, height, 0);
     }
   }
-  if (!switched) throw Text("GLGraphicsDriver failed to set display mode");
+  if (!switched) RaiseText("GLGraphicsDriver failed to set display mode");
   state.owner = owner;
   return interval;
 }

@@ -63,7 +63,7 @@ void ResyncKeyboardState(Display* display) {
 }
 
 void Emit(int32_t id, const Ref<TObject>& source, int32_t data, int32_t x, int32_t y) {
-  SendSystemEvent(id, source, data, modifierMask, x, y, Ref<TObject>());
+  SendSystemEvent(id, source, data, modifierMask, x, y, nullptr);
 }
 
 // Moves the hover state to `window` (None: no program window), emitting the leave of the old window
@@ -73,12 +73,12 @@ void SetHoverWindow(Window window, int x, int y, const Ref<TObject>& source, int
   if (hoverWindow != None) {
     Ref<TObject> oldSource = std::move(hoverSource);
     hoverWindow = None;
-    SendSystemEvent(kEventMouseLeave, oldSource, 0, 0, leaveX, leaveY, Ref<TObject>());
+    SendSystemEvent(kEventMouseLeave, oldSource, 0, 0, leaveX, leaveY, nullptr);
   }
   hoverWindow = window;
   if (window != None) {
     hoverSource = source;
-    SendSystemEvent(kEventMouseEnter, source, 0, 0, x, y, Ref<TObject>());
+    SendSystemEvent(kEventMouseEnter, source, 0, 0, x, y, nullptr);
   }
 }
 
@@ -232,7 +232,7 @@ int CurrentModifierMask() { return modifierMask; }
 void ForgetTranslatorWindow(Window window, bool lastWindow) {
   if (window == hoverWindow) {
     hoverWindow = None;
-    hoverSource = Ref<TObject>();
+    hoverSource = nullptr;
   }
   if (lastWindow) applicationActive = false;
 }
@@ -285,7 +285,7 @@ void TranslateXEvent(XEvent& event, const Ref<TObject>& source, XIC inputContext
     case LeaveNotify: {
       const XCrossingEvent& crossing = event.xcrossing;
       if (crossing.mode != NotifyNormal || crossing.detail == NotifyInferior) break;
-      if (crossing.window == hoverWindow) SetHoverWindow(None, 0, 0, Ref<TObject>(), crossing.x, crossing.y);
+      if (crossing.window == hoverWindow) SetHoverWindow(None, 0, 0, nullptr, crossing.x, crossing.y);
       break;
     }
     case FocusIn:
