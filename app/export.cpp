@@ -94,10 +94,10 @@ fc::FolderLock LockGameFolder() {
         break;
     }
     if (std::chrono::steady_clock::now() >= deadline) {
-      const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(lockWait).count();
+      const int64_t ms = lockWait.count();
+      const Text waited = ms % 1000 == 0 ? Text::FromInt(ms / 1000) + " s" : Text::FromInt(ms) + " ms";
       throw PatchFailure{.file = TargetRoot(),
-                         .reason = Text("Another patcher is running in this folder and did not finish within ") +
-                                   Text::FromInt(seconds) + " s",
+                         .reason = Text("Another patcher is running in this folder and did not finish within ") + waited,
                          .cause = FailureCause::kAnotherPatcherRunning};
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(10));

@@ -198,17 +198,21 @@ Text FolderForm(const Text& folder) {
 StagedUpdate::StagedUpdate(std::vector<Text> destinations, Text journalFolder) : journalFolder_(std::move(journalFolder)) {
   folders_.push_back(FolderForm(journalFolder_));
   for (const Text& given : destinations) {
-    Entry entry;
-    entry.destination = given.Replace("\\", "/");
+    entries_.emplace_back();
+    entries_.back().destination = given.Replace("\\", "/");
+  }
+  Examine();
+}
+
+void StagedUpdate::Examine() {
+  folders_.resize(1);
+  for (Entry& e : entries_) {
     fc::ClearSystemError();
-    entry.examined = fc::ExaminePath(entry.destination, entry.facts);
-    if (!entry.examined) {
-      entry.examineError = fc::LastSystemError();
-      entry.examineErrorKind = fc::LastSystemErrorKind();
-    }
-    entry.target = entry.examined ? entry.facts.resolved : entry.destination;
-    AddOnce(folders_, FolderOf(entry.target));
-    entries_.push_back(std::move(entry));
+    e.examined = fc::ExaminePath(e.destination, e.facts);
+    e.examineError = e.examined ? Text() : fc::LastSystemError();
+    e.examineErrorKind = e.examined ? fc::SystemErrorKind::kNone : fc::LastSystemErrorKind();
+    e.target = e.examined ? e.facts.resolved : e.destination;
+    AddOnce(folders_, FolderOf(e.target));
   }
 }
 
@@ -342,6 +346,8 @@ EarlierRun StagedUpdate::RecoverInterruptedRun() {
     throw PatchFailure{.file = journalPath, .reason = WithReason("Cannot remove the journal of an earlier run"),
                        .cause = FailureCause::kEarlierRunNotFinished, .earlierRun = outcome};
   }
+  // What the destinations are now, after the restore.
+  if (restored) Examine();
   return outcome;
 }
 

@@ -113,6 +113,8 @@ class StagedUpdate {
     bool moved = false;  // the staging file is in place
   };
 
+  // Looks at every destination through its links.
+  void Examine();
   [[noreturn]] void Fail(const Text& file, const Text& reason, FailureCause cause);
   void Sync(const std::vector<Text>& files, const std::vector<Text>& folders);
   void WriteJournal();

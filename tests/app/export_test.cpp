@@ -1,11 +1,16 @@
+#include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
 #include <functional>
+#include <thread>
 
 #include "app/export.h"
 #include "app/file_commit.h"
@@ -187,6 +192,20 @@ TEST_F(ExportTest, PreflightFailuresLeaveTheFolderUntouched) {
        },
        "./Zunto_Data/XMLData/SpielzuegeGast/Schwede.xml", FailureCause::kFolderInTheWay,
        "Wo Zunto_Data/XMLData/SpielzuegeGast/Schwede.xml hingehört, steht ein Ordner.\n"},
+      {"named pipe where a launcher belongs",
+       [](const fs::path& r) { fs::remove(r / "Vellmora_OpenGL.bat"), mkfifo((r / "Vellmora_OpenGL.bat").c_str(), 0644); },
+       "./Vellmora_OpenGL.bat", FailureCause::kNotAFile,
+       "Wo Vellmora_OpenGL.bat hingehört, steht etwas anderes als eine Datei.\n"},
+      // Symbolic links are written through; these lead nowhere a file can be written.
+      {"link that leads to itself", [](const fs::path& r) { fs::create_symlink("Zunto.exe", r / "Zunto.exe"); },
+       "./Zunto.exe", FailureCause::kLinkUnresolvable, "Die Verknüpfung Zunto.exe führt zu keiner Datei.\n"},
+      {"link to a folder", [](const fs::path& r) { fs::remove(r / "PatchLog1.txt"), fs::create_symlink("Zunto_Data", r / "PatchLog1.txt"); },
+       "./Zunto_Data", FailureCause::kFolderInTheWay, "Wo Zunto_Data hingehört, steht ein Ordner.\n"},
+      {"link into a missing folder", [](const fs::path& r) { fs::remove(r / "Anleitung.pdf"), fs::create_symlink("docs/Manual.pdf", r / "Anleitung.pdf"); },
+       "./docs/Manual.pdf", FailureCause::kFolderMissing, "Der Ordner docs fehlt.\n"},
+      {"two destinations that lead to one file",
+       [](const fs::path& r) { fs::remove(r / "PatchLog2.txt"), fs::create_symlink("PatchLog1.txt", r / "PatchLog2.txt"); },
+       "./PatchLog2.txt", FailureCause::kOther, "PatchLog2.txt konnte nicht geschrieben werden.\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -199,8 +218,9 @@ TEST_F(ExportTest, PreflightFailuresLeaveTheFolderUntouched) {
     EXPECT_EQ(Snapshot(Root()), before);
     EXPECT_EQ(LastPatchFailure().file.ToUtf8(), c.file);
     EXPECT_EQ(FailureReport(), FailureReport(c.cause, std::string(c.line) + kUnchanged));
-    fs::remove_all(Root() / "Zunto.exe");
-    fs::remove_all(Root() / "Anleitung.pdf");
+    for (const char* spoilt : {"Zunto.exe", "Anleitung.pdf", "Vellmora_OpenGL.bat", "PatchLog1.txt", "PatchLog2.txt"}) {
+      fs::remove_all(Root() / spoilt);
+    }
   }
 }
 
@@ -324,6 +344,7 @@ class SmallDisk {
   SmallDisk(const SmallDisk&) = delete;
   SmallDisk& operator=(const SmallDisk&) = delete;
   bool Mounted() const { return mounted_; }
+  bool MakeReadOnly() { return mount(nullptr, at_.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0; }
 
  private:
   fs::path at_;
@@ -562,6 +583,322 @@ TEST_F(ExportTest, CompletedEarlierRunIsNeverRolledBack) {
   ASSERT_EQ(ExportPayload(), 0);
   ExpectFullyPatched();
   EXPECT_FALSE(HasLeftovers(Snapshot(Root())));
+}
+
+// A file system mounted read-only can take nothing: the report says so, and blames no earlier run.
+TEST_F(ExportTest, ReadOnlyDiskIsReportedAsSuch) {
+  const fs::path game = Root() / "small";
+  SmallDisk disk(game, "1m");
+  if (!disk.Mounted()) GTEST_SKIP() << "this process may not mount a small file system";
+  MakeGameFolder(game);
+  InstallOldFiles(game);
+  ASSERT_TRUE(disk.MakeReadOnly());
+  const auto before = Snapshot(game);
+  fs::current_path(game);
+  EXPECT_EQ(ExportPayload(), -1);
+  fs::current_path(Root());
+  EXPECT_EQ(LastPatchFailureText().ToUtf8(), "./Vellmora.exe: No new files can be created in . (Read-only file system)");
+  EXPECT_EQ(FailureReport(), FailureReport(FailureCause::kDiskReadOnly,
+                                           std::string("Der Spielordner liegt auf einem schreibgeschützten Laufwerk.\n") +
+                                               kUnchanged));
+  EXPECT_EQ(Snapshot(game), before);
+}
+
+// The commit moment of a killed run decides what the folder is afterwards; a next run that fails
+// for a reason of its own (here a damaged block) must leave it wholly old or wholly new and say
+// what became of the earlier run.
+TEST_F(ExportTest, KilledRunThenDamagedPayloadLeavesTheFolderOldOrNew) {
+  struct Case {
+    const char* what;
+    bool whileCleaningUp;  // killed after the commit was recorded
+    int at;
+  };
+  const std::vector<Case> cases = {
+      {"killed before the first move", false, 0},
+      {"killed half-way through the moves", false, 29},
+      {"killed before the last move", false, 58},
+      {"killed before the first kept original was dropped", true, 0},
+      {"killed while dropping the kept originals", true, 30},
+  };
+  const int damaged = ManifestIndex("./data/SpielzuegeGast/Kreuzen.xml");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(Root() / "Zunto_Data");
+    for (const auto& entry : fs::directory_iterator(Root())) fs::remove_all(entry.path());
+    MakeGameFolder(Root());
+    InstallOldFiles(Root());
+    const auto original = Snapshot(Root());
+    killAt = c.at;
+    const int status = RunInChild([&] {
+      StagedUpdate::Probe kill = [](int i) {
+        if (i == killAt) raise(SIGKILL);
+        return true;
+      };
+      if (c.whileCleaningUp) StagedUpdate::SetCleanUpProbe(kill);
+      else StagedUpdate::SetCommitProbe(kill);
+      ExportPayload();
+      return 0;
+    });
+    ASSERT_TRUE(WIFSIGNALED(status));
+    FlipTestBlockBit(damaged, 5);
+    EXPECT_EQ(ExportPayload(), -1);
+    FlipTestBlockBit(damaged, 5);
+    EXPECT_FALSE(HasLeftovers(Snapshot(Root())));
+    const std::string damagedLine = "Die Patch-Datei ist beschädigt. Bitte lade sie erneut herunter.\n";
+    if (c.whileCleaningUp) {
+      ExpectFullyPatched();
+      EXPECT_EQ(FailureReport(), FailureReport(FailureCause::kPayloadDamaged,
+                                               damagedLine + "Nur ein abgebrochener früherer Lauf wurde zu Ende geführt.\n"));
+    } else {
+      EXPECT_EQ(Snapshot(Root()), original);
+      EXPECT_EQ(FailureReport(), FailureReport(FailureCause::kPayloadDamaged,
+                                               damagedLine + "Nur ein abgebrochener früherer Lauf wurde rückgängig gemacht.\n"));
+    }
+  }
+}
+
+// What earlier runs may have left, in this format and the earlier one with a mark beside each new
+// file. The next run, failing before it writes, must leave the folder as it was before them.
+TEST_F(ExportTest, LeftoversOfEarlierRunsAreUndoneOrKept) {
+  struct Case {
+    const char* what;
+    std::map<std::string, std::string> left;  // file -> bytes, written over the original folder
+    bool undone;                              // the earlier run had changed the folder
+    FailureCause cause;
+  };
+  const std::vector<Case> cases = {
+      {"earlier format, killed while moving",
+       {{"PatchLog1.txt", "new notes"},
+        {".PatchLog1.txt.zpatch-bak", "old contents of ./PatchLog1.txt"},
+        {"Zunto.exe", "new game"},
+        {".Zunto.exe.zpatch-new", ""},
+        {".Anleitung.pdf.zpatch-tmp", "new manual"},
+        {"Zunto_Data/XMLData/Spielzuege/.Daene.xml.zpatch-part", "old co"}},
+       true, FailureCause::kOther},
+      {"journal of a run killed while moving",
+       {{"PatchLog1.txt", "new notes"},
+        {".PatchLog1.txt.zpatch-bak", "old contents of ./PatchLog1.txt"},
+        {"Zunto.exe", "new game"},
+        {".zpatch-journal", "zpatch-journal 1\nkept ./PatchLog1.txt\nnew ./Zunto.exe\nend\n"}},
+       true, FailureCause::kOther},
+      // Written before anything was moved: the files it calls new are the player's own.
+      {"journal cut short",
+       {{"Zunto.exe", "the player's own file"},
+        {".Anleitung.pdf.zpatch-tmp", "new manual"},
+        {".zpatch-journal", "zpatch-journal 1\nnew ./Zunto.exe\nnew ./Anlei"}},
+       false, FailureCause::kOther},
+      {"journal of a form this patcher does not know",
+       {{"Zunto.exe", "new game"}, {".zpatch-journal", "zpatch-journal 7\nreplaced ./Zunto.exe\nend\n"}},
+       false, FailureCause::kEarlierRunNotUndone},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(Root() / "Zunto_Data");
+    for (const auto& entry : fs::directory_iterator(Root())) fs::remove_all(entry.path());
+    MakeGameFolder(Root());
+    InstallOldFiles(Root());
+    auto expected = Snapshot(Root());
+    for (const auto& [file, bytes] : c.left) WriteFileBytes(Root() / file, bytes);
+    if (!c.undone) expected = Snapshot(Root());
+    SetStagingProbe([](int) { return false; });
+    EXPECT_EQ(ExportPayload(), -1);
+    SetStagingProbe(nullptr);
+    EXPECT_EQ(LastPatchFailure().cause, c.cause) << LastPatchFailureText().ToUtf8();
+    EXPECT_EQ(LastPatchFailure().earlierRun, c.undone ? EarlierRun::kUndone : EarlierRun::kNone);
+    if (c.cause == FailureCause::kEarlierRunNotUndone) {
+      // Nothing is touched when the journal cannot be read.
+      EXPECT_FALSE(LastPatchFailure().folderUnchanged);
+      EXPECT_EQ(Snapshot(Root()), expected);
+      continue;
+    }
+    auto left = Snapshot(Root());
+    EXPECT_FALSE(HasLeftovers(left));
+    if (!c.undone) {
+      for (const auto& [file, bytes] : c.left) {
+        if (file.find("zpatch") != std::string::npos) expected.erase(file);
+      }
+    }
+    EXPECT_EQ(left, expected);
+  }
+}
+
+TEST_F(ExportTest, SymbolicLinkDestinationsAreWrittenThroughAndKept) {
+  kiln::test::TempDir elsewhere;
+  fs::create_directory(Root() / "bin");
+  WriteFileBytes(Root() / "bin/Zunto.exe", "old game");
+  WriteFileBytes(Root() / "bin/PatchLog1.txt", "old notes");
+  WriteFileBytes(elsewhere.Path() / "Anleitung.pdf", "old manual");
+  const std::vector<std::pair<fs::path, fs::path>> links = {
+      {"Zunto.exe", "bin/Zunto.exe"},                                   // into a sub-folder
+      {"Anleitung.pdf", elsewhere.Path() / "Anleitung.pdf"},            // out of the game folder
+      {"PatchLog1.txt", "notes"},                                        // a chain of two
+      {"notes", "bin/PatchLog1.txt"},
+      {"Zunto_Data/XMLData/Spielzuege/Daene.xml", "../Daene-real.xml"},  // to a file not made yet
+  };
+  for (const auto& [link, to] : links) fs::create_symlink(to, Root() / link);
+  const auto before = Snapshot(Root()), beforeElsewhere = Snapshot(elsewhere.Path());
+
+  // A run killed before its last move, which is the file out of the game folder, is undone.
+  killAt = 58;
+  const int status = RunInChild([] {
+    StagedUpdate::SetCommitProbe([](int i) {
+      if (i == killAt) raise(SIGKILL);
+      return true;
+    });
+    ExportPayload();
+    return 0;
+  });
+  ASSERT_TRUE(WIFSIGNALED(status));
+  SetStagingProbe([](int) { return false; });
+  EXPECT_EQ(ExportPayload(), -1);
+  SetStagingProbe(nullptr);
+  EXPECT_EQ(Snapshot(Root()), before);
+  EXPECT_EQ(Snapshot(elsewhere.Path()), beforeElsewhere);
+
+  ASSERT_EQ(ExportPayload(), 0) << LastPatchFailureText().ToUtf8();
+  ExpectFullyPatched();
+  for (const auto& [link, to] : links) {
+    ASSERT_TRUE(fs::is_symlink(Root() / link)) << link;
+    EXPECT_EQ(fs::read_symlink(Root() / link), to);
+  }
+  EXPECT_EQ(ReadFileBytes(elsewhere.Path() / "Anleitung.pdf"), TestBlock(ManifestIndex("./data/Anleitung.pdf")));
+  EXPECT_EQ(ReadFileBytes(Root() / "Zunto_Data/XMLData/Daene-real.xml"),
+            TestBlock(ManifestIndex("./data/Spielzuege/Daene.xml")));
+  EXPECT_FALSE(HasLeftovers(Snapshot(Root())));
+  EXPECT_EQ(Snapshot(elsewhere.Path()).size(), 1u);
+}
+
+// Root may set any owner: a root run in the player's folder leaves every file the player's, with
+// its group and mode, so that the player's own next run can replace them again.
+TEST_F(ExportTest, RootRunKeepsThePlayersOwnersAndModes) {
+  if (!CanRunUnprivileged() || getuid() != 0) GTEST_SKIP() << "needs root and an unprivileged user";
+  const passwd* player = getpwnam("nobody");
+  ASSERT_NE(player, nullptr);
+  const uid_t uid = player->pw_uid;
+  const gid_t gid = player->pw_gid, otherGroup = gid == 1 ? 2 : 1;
+  InstallOldFiles(Root());
+  WriteFileBytes(Root() / "Zunto.exe", "old game");
+  fs::permissions(Root(), fs::perms(0755));
+  ASSERT_EQ(lchown(Root().c_str(), uid, gid), 0);
+  for (const auto& entry : fs::recursive_directory_iterator(Root())) ASSERT_EQ(lchown(entry.path().c_str(), uid, gid), 0);
+  ASSERT_EQ(chown((Root() / "Zunto.exe").c_str(), uid, otherGroup), 0);
+  ASSERT_EQ(chmod((Root() / "Zunto.exe").c_str(), 0750), 0);
+  ASSERT_EQ(chmod((Root() / "PatchLog1.txt").c_str(), 0600), 0);
+
+  ASSERT_EQ(ExportPayload(), 0) << LastPatchFailureText().ToUtf8();
+  for (const auto& entry : fs::recursive_directory_iterator(Root())) {
+    struct stat st {};
+    ASSERT_EQ(lstat(entry.path().c_str(), &st), 0);
+    const std::string name = fs::relative(entry.path(), Root()).string();
+    EXPECT_EQ(st.st_uid, uid) << name;
+    EXPECT_EQ(st.st_gid, name == "Zunto.exe" ? otherGroup : gid) << name;
+  }
+  EXPECT_EQ(fs::status(Root() / "Zunto.exe").permissions(), fs::perms(0750));
+  EXPECT_EQ(fs::status(Root() / "PatchLog1.txt").permissions(), fs::perms(0600));
+  EXPECT_FALSE(HasLeftovers(Snapshot(Root())));
+
+  const int status = RunUnprivilegedInChild([] { return ExportPayload() == 0 ? 0 : 1; });
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  ExpectFullyPatched();
+}
+
+// A second patcher waits for the first: here the test holds the folder, longer than the export
+// waits. Nothing may be touched meanwhile, not even what a killed run left.
+TEST_F(ExportTest, HeldFolderMakesTheExportWaitAndThenChangeNothing) {
+  InstallOldFiles(Root());
+  WriteFileBytes(Root() / ".PatchLog1.txt.zpatch-bak", "kept by a killed run");
+  WriteFileBytes(Root() / ".Zunto.exe.zpatch-tmp", "staged by a killed run");
+  const auto before = Snapshot(Root());
+  filecommit::FolderLock held;
+  ASSERT_EQ(filecommit::TryLockFolder("./", held), filecommit::LockAttempt::kLocked);
+  SetLockWait(std::chrono::milliseconds(300));
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(ExportPayload(), -1);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
+  EXPECT_EQ(LastPatchFailureText().ToUtf8(), "./: Another patcher is running in this folder and did not finish within 300 ms");
+  EXPECT_EQ(FailureReport(),
+            FailureReport(FailureCause::kAnotherPatcherRunning, std::string("Ein anderer Patcher läuft gerade im Spielordner.\n") +
+                                                                   kUnchanged));
+  EXPECT_EQ(Snapshot(Root()), before);
+
+  // Once the other holder is done, the waiting export goes ahead.
+  held.Release();
+  const int holder = fork();
+  if (holder == 0) {
+    filecommit::FolderLock mine;
+    if (filecommit::TryLockFolder("./", mine) != filecommit::LockAttempt::kLocked) _exit(1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    _exit(0);
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  SetLockWait(std::chrono::seconds(60));
+  EXPECT_EQ(ExportPayload(), 0) << LastPatchFailureText().ToUtf8();
+  int status = 0;
+  waitpid(holder, &status, 0);
+  EXPECT_EQ(status, 0);
+  ExpectFullyPatched();
+  EXPECT_FALSE(HasLeftovers(Snapshot(Root())));
+}
+
+// The folder itself, and the lock file used where the folder cannot be locked: one holder at a
+// time, none blocked by a killed holder, nothing left behind.
+TEST(FolderLock, KeepsOutEveryOtherHolderAndLeavesNothingBehind) {
+  using filecommit::LockAttempt;
+  for (const bool throughFile : {false, true}) {
+    SCOPED_TRACE(throughFile ? "lock file" : "the folder itself");
+    filecommit::SetLockThroughFile(throughFile);
+    kiln::test::TempDir dir;
+    const kiln::Text folder = kiln::Text::FromUtf8(dir.Path().string());
+    {
+      filecommit::FolderLock first, second;
+      ASSERT_EQ(filecommit::TryLockFolder(folder, first), LockAttempt::kLocked);
+      EXPECT_EQ(filecommit::TryLockFolder(folder, second), LockAttempt::kBusy);
+      first.Release();
+      EXPECT_EQ(filecommit::TryLockFolder(folder, second), LockAttempt::kLocked);
+    }
+    EXPECT_TRUE(fs::is_empty(dir.Path()));
+
+    const int killed = RunInChild([&] {
+      filecommit::FolderLock lock;
+      if (filecommit::TryLockFolder(folder, lock) == LockAttempt::kLocked) raise(SIGKILL);
+      return 1;
+    });
+    EXPECT_TRUE(WIFSIGNALED(killed));
+    {
+      filecommit::FolderLock lock;
+      EXPECT_EQ(filecommit::TryLockFolder(folder, lock), LockAttempt::kLocked);
+    }
+    EXPECT_TRUE(fs::is_empty(dir.Path()));
+
+    // Holders racing for it: inside the lock, nobody else is. A lock file removed by one holder
+    // while another has just opened it must not let two in.
+    const std::string inside = (dir.Path() / "inside").string();
+    std::vector<pid_t> holders;
+    std::fflush(nullptr);
+    for (int h = 0; h < 6; ++h) {
+      const pid_t pid = fork();
+      if (pid == 0) {
+        for (int round = 0; round < 300; ++round) {
+          filecommit::FolderLock lock;
+          while (filecommit::TryLockFolder(folder, lock) != LockAttempt::kLocked) std::this_thread::yield();
+          const int fd = open(inside.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+          if (fd < 0) _exit(1);
+          close(fd);
+          unlink(inside.c_str());
+        }
+        _exit(0);
+      }
+      holders.push_back(pid);
+    }
+    for (const pid_t pid : holders) {
+      int status = 0;
+      waitpid(pid, &status, 0);
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    EXPECT_TRUE(fs::is_empty(dir.Path()));
+  }
+  filecommit::SetLockThroughFile(false);
 }
 
 }  // namespace

@@ -47,8 +47,13 @@ std::vector<uint32_t>& Checksums() {
 std::map<std::string, std::string> Snapshot(const fs::path& root) {
   std::map<std::string, std::string> files;
   for (const auto& entry : fs::recursive_directory_iterator(root)) {
-    const std::string relative = fs::relative(entry.path(), root).string();
-    files[relative] = entry.is_directory() ? "<dir>" : kiln::test::ReadFileBytes(entry.path());
+    const std::string relative = entry.path().lexically_relative(root).string();
+    std::string& shown = files[relative];
+    std::error_code broken;  // a link that leads nowhere
+    if (entry.is_symlink()) shown = "<link to " + fs::read_symlink(entry.path()).string() + "> ";
+    if (entry.is_directory(broken)) shown += "<dir>";
+    else if (entry.is_regular_file(broken)) shown += kiln::test::ReadFileBytes(entry.path());
+    else if (!entry.is_symlink()) shown = "<special>";
   }
   return files;
 }
@@ -103,6 +108,9 @@ void GameFolderTest::TearDown() {
   SetStagingOpener(nullptr);
   SetStagingProbe(nullptr);
   StagedUpdate::SetCommitProbe(nullptr);
+  StagedUpdate::SetCleanUpProbe(nullptr);
+  SetLockWait(std::chrono::seconds(60));
+  filecommit::SetLockThroughFile(false);
   kiln::SetDebugLineHook(nullptr);
   filecommit::SetDiskSync(true);
   dir_.reset();

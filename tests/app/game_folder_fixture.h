@@ -15,7 +15,8 @@
 namespace zunto::test {
 
 // Every file below `root` (hidden ones included) by relative path, with its bytes; folders map to
-// "<dir>". Two equal snapshots mean the tree is byte for byte the same.
+// "<dir>", a symbolic link to "<link to TARGET> " and what it leads to, anything else to
+// "<special>". Two equal snapshots mean the tree is byte for byte the same.
 std::map<std::string, std::string> Snapshot(const std::filesystem::path& root);
 
 // Creates the installed-game layout: Vellmora.exe and the two play-set folders.

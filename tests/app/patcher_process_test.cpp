@@ -38,6 +38,8 @@ struct StartOptions {
   enum class Display { kShared, kNone, kUnreachable } display = Display::kShared;
   bool unprivileged = false;
   rlim_t fileSizeLimit = RLIM_INFINITY;
+  // False: the program is in the folder already, and stays there.
+  bool copy = true;
 };
 
 // A program copied into `folder` and started from another working directory, with its standard
@@ -45,8 +47,8 @@ struct StartOptions {
 class StartedProgram {
  public:
   StartedProgram(const fs::path& program, const fs::path& folder, StartOptions options = {})
-      : exe_(folder / program.filename()) {
-    fs::copy_file(program, exe_, fs::copy_options::overwrite_existing);
+      : exe_(folder / program.filename()), copied_(options.copy) {
+    if (copied_) fs::copy_file(program, exe_, fs::copy_options::overwrite_existing);
     fs::permissions(outputs_.Path(), fs::perms(0777));
     const std::string out = outputs_ / "out", err = outputs_ / "err";
     const passwd* nobody = getpwnam("nobody");
@@ -72,7 +74,7 @@ class StartedProgram {
       kill(pid_, SIGKILL);
       waitpid(pid_, nullptr, 0);
     }
-    fs::remove(exe_);
+    if (copied_) fs::remove(exe_);
   }
   StartedProgram(const StartedProgram&) = delete;
   StartedProgram& operator=(const StartedProgram&) = delete;
@@ -96,6 +98,7 @@ class StartedProgram {
  private:
   TempDir outputs_;
   fs::path exe_;
+  bool copied_;
   pid_t pid_ = -1;
   std::optional<int> status_;
 };
@@ -367,6 +370,44 @@ TEST_F(PatcherProcess, WithoutADisplayItReportsOnStandardErrorAndEnds) {
     EXPECT_EQ(patcher.Err(), c.err);
     fs::remove(game.Path() / "ZuntoPatcher");
     EXPECT_EQ(Snapshot(game.Path()).size(), c.files);
+  }
+}
+
+// A player who double-clicks twice starts two patchers in one folder. The second waits for the
+// first one's export, then writes the same files again; neither may undo or mix the other's work.
+// Without a display each run ends as soon as its export does, so twenty pairs take a few seconds.
+TEST_F(PatcherProcess, TwoPatchersStartedTogetherBothPatchTheFolder) {
+  const std::string done = "Fertig! Drücke eine Taste zum Beenden.\n";
+  fs::copy_file(ZUNTO_PATCHER_EXE, game_.Path() / "ZuntoPatcher");
+  const std::vector<ExpectedFile> files = ExportedFiles();
+  std::vector<std::string> payload;
+  for (const ExpectedFile& file : files) payload.push_back(PayloadFile(file.manifestIndex));
+  StartOptions options;
+  options.display = StartOptions::Display::kNone;
+  options.copy = false;
+  for (int pair = 0; pair < 20; ++pair) {
+    SCOPED_TRACE("pair " + std::to_string(pair));
+    // Old files to keep aside and new ones to create, so that a mixed folder shows.
+    for (size_t i = 0; i < files.size(); ++i) {
+      const fs::path path = game_.Path() / files[i].destination;
+      if (i % 2 == 0) WriteFileBytes(path, "old contents");
+      else fs::remove(path);
+    }
+    WriteFileBytes(game_.Path() / "Vellmora.exe", "installed game executable");
+    StartedProgram first(ZUNTO_PATCHER_EXE, game_.Path(), options);
+    std::this_thread::sleep_for(std::chrono::milliseconds(pair * 150 / 19));
+    StartedProgram second(ZUNTO_PATCHER_EXE, game_.Path(), options);
+    EXPECT_EQ(first.ExitCodeWithin(20000), 0);
+    EXPECT_EQ(second.ExitCodeWithin(20000), 0);
+    EXPECT_EQ(first.Err(), done);
+    EXPECT_EQ(second.Err(), done);
+    for (size_t i = 0; i < files.size(); ++i) {
+      EXPECT_TRUE(ReadFileBytes(game_.Path() / files[i].destination) == payload[i]) << files[i].destination;
+    }
+    // And Zunto_Data with the three folders below it, and the patcher: no staging file, kept
+    // original, journal or lock file is left.
+    const auto entries = fs::recursive_directory_iterator(game_.Path());
+    EXPECT_EQ(std::distance(fs::begin(entries), fs::end(entries)), 59 + 4 + 1);
   }
 }
 
