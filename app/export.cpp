@@ -190,7 +190,6 @@ int RunExport(const std::vector<ExportStep>& steps) {
   std::vector<Text> destinations;
   for (const ExportStep& step : steps) destinations.push_back(step.destination);
   EarlierRun earlier = EarlierRun::kNone;
-  std::vector<char> buffer(kStagingBufferSize);
   try {
     // The lock before the recovery: what an earlier run left may be a running patcher's work.
     const fc::FolderLock lock = LockGameFolder();
@@ -199,6 +198,7 @@ int RunExport(const std::vector<ExportStep>& steps) {
     earlier = update.RecoverInterruptedRun();
     CheckPayload(steps);
     update.Preflight();
+    std::vector<char> buffer(kStagingBufferSize);
     for (size_t i = 0; i < steps.size(); ++i) Stage(update, static_cast<int>(i), steps[i], buffer);
     update.Commit();
     return 0;

@@ -118,25 +118,22 @@ bool TakeOwnerAndMode(int fd, const struct stat& from) {
   return true;
 }
 
-// One flush per file system where the kernel offers it: a file-by-file fsync costs a journal commit
-// each, which for many small files takes far longer than writing them.
+#if defined(__linux__)
+// One flush per file system: a file-by-file fsync costs a journal commit each, which for many small
+// files takes far longer than writing them.
 bool SyncFileSystems(const std::vector<Text>& folders, Text& failed) {
   std::vector<dev_t> done;
   for (const Text& folder : folders) {
     Descriptor fd(::open(Native(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    // A folder that does not exist holds nothing to flush.
+    if (fd.Get() < 0 && (errno == ENOENT || errno == ENOTDIR)) continue;
     struct stat st;
     if (fd.Get() < 0 || ::fstat(fd.Get(), &st) != 0) {
       failed = folder;
       return Fail();
     }
     if (std::find(done.begin(), done.end(), st.st_dev) != done.end()) continue;
-#if defined(__linux__)
-    const bool synced = ::syncfs(fd.Get()) == 0;
-#else
-    ::sync();
-    const bool synced = true;
-#endif
-    if (!synced) {
+    if (::syncfs(fd.Get()) != 0) {
       failed = folder;
       return Fail();
     }
@@ -159,6 +156,7 @@ void FindUnflushedFile(const std::vector<Text>& files, Text& failed) {
   }
   lastError = reason;
 }
+#endif
 
 // The target of one link, relative targets taken from the link's folder.
 bool ReadLink(const Text& link, Text& target) {
@@ -292,6 +290,7 @@ bool SyncToDisk(const std::vector<Text>& files, const std::vector<Text>& folders
   }
   for (const Text& folder : folders) {
     Descriptor fd(::open(Native(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.Get() < 0 && (errno == ENOENT || errno == ENOTDIR)) continue;
     if (fd.Get() < 0 || ::fsync(fd.Get()) != 0) {
       failed = folder;
       return Fail();

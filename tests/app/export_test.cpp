@@ -665,6 +665,7 @@ TEST_F(ExportTest, LeftoversOfEarlierRunsAreUndoneOrKept) {
     std::map<std::string, std::string> left;  // file -> bytes, written over the original folder
     bool undone;                              // the earlier run had changed the folder
     FailureCause cause;
+    const char* removed = nullptr;            // a folder the player removed since
   };
   const std::vector<Case> cases = {
       {"earlier format, killed while moving",
@@ -690,6 +691,9 @@ TEST_F(ExportTest, LeftoversOfEarlierRunsAreUndoneOrKept) {
       {"journal of a form this patcher does not know",
        {{"Zunto.exe", "new game"}, {".zpatch-journal", "zpatch-journal 7\nreplaced ./Zunto.exe\nend\n"}},
        false, FailureCause::kEarlierRunNotUndone},
+      {"journal of a run killed while moving, a play-set folder gone since",
+       {{"Zunto.exe", "new game"}, {".zpatch-journal", "zpatch-journal 1\nnew ./Zunto.exe\nend\n"}},
+       true, FailureCause::kFolderMissing, "Zunto_Data/XMLData/SpielzuegeGast"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -697,6 +701,7 @@ TEST_F(ExportTest, LeftoversOfEarlierRunsAreUndoneOrKept) {
     for (const auto& entry : fs::directory_iterator(Root())) fs::remove_all(entry.path());
     MakeGameFolder(Root());
     InstallOldFiles(Root());
+    if (c.removed != nullptr) fs::remove_all(Root() / c.removed);
     auto expected = Snapshot(Root());
     for (const auto& [file, bytes] : c.left) WriteFileBytes(Root() / file, bytes);
     if (!c.undone) expected = Snapshot(Root());
