@@ -16,7 +16,7 @@ read -r -a targets <<< "${KILN_FUZZ_TARGETS:-bmp jpeg png tga registry font}"
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 
-CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DKILN_BUILD_FUZZ=ON -DKILN_BUILD_TESTS=OFF \
+CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DKILN_BUILD_FUZZ=ON -DKILN_BUILD_TESTS=OFF -DKILN_WERROR=ON \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo > "$scratch/configure.log" 2>&1 || { cat "$scratch/configure.log"; exit 2; }
 ninja -C "$build" -j"$jobs" "${targets[@]/#/fuzz_}"
 

@@ -12,7 +12,7 @@ sanitize=0
 "$root/tools/install_deps.sh"
 
 jobs=${KILN_JOBS:-2}
-args=(-DKILN_BUILD_TESTS=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo)
+args=(-DKILN_BUILD_TESTS=ON -DKILN_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo)
 if [[ $sanitize -eq 1 ]]; then
   build=${KILN_BUILD_DIR:-$root/build-asan}
   args+=(-DKILN_SANITIZE=ON)

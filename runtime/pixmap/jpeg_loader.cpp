@@ -77,11 +77,6 @@ void InstallSilentErrors(Coder& cinfo, JpegErrors& errors) {
 
 // ---- Decoding
 
-// Fills the buffer from the stream: the count actually read, 0 at the end.
-using JpegReadFn = int (*)(void* buffer, int size, TStream& stream);
-
-int JpegReadCallback(void* buffer, int size, TStream& stream) { return stream.Read(buffer, size); }
-
 struct JpegDecode;
 
 struct JpegSource {
@@ -106,7 +101,6 @@ struct JpegDecode {
   JpegProgress progress{};
   JpegSource source{};
   TStream* stream = nullptr;
-  JpegReadFn read = nullptr;
   // The stream's length from the start position when it tells one, and the bytes read so far.
   int64_t fileBytes = 0;
   int64_t bytesRead = 0;
@@ -144,7 +138,7 @@ boolean FillInputBuffer(j_decompress_ptr cinfo) {
   auto* src = reinterpret_cast<JpegSource*>(cinfo->src);
   JpegDecode& d = *src->owner;
   int n = -1;
-  if (!KeepException(d.errors.pending, [&] { n = d.read(src->buffer, kInputBufferSize, *d.stream); }) || n < 0)
+  if (!KeepException(d.errors.pending, [&] { n = d.stream->Read(src->buffer, kInputBufferSize); }) || n < 0)
     ERREXIT(cinfo, JERR_FILE_READ);
   d.bytesRead += n;
   if (n == 0) {
@@ -219,10 +213,9 @@ bool DecodeRows(JpegDecode* d, TPixmap* pixmap) {
 // Decodes a JPEG from the stream's current position into a new grey or RGB pixmap. The empty
 // pointer for anything that is not a JPEG libjpeg can read with 1 or 3 output components; a
 // stream's own exception is thrown on after libjpeg's structures are released.
-Ref<TPixmap> DecodeJpegStream(TStream& stream, JpegReadFn read) {
+Ref<TPixmap> DecodeJpegStream(TStream& stream) {
   auto d = std::make_unique<JpegDecode>();
   d->stream = &stream;
-  d->read = read;
   InstallSilentErrors(d->cinfo, d->errors);
   d->progress.pub.progress_monitor = ProgressMonitor;
   int64_t size = stream.Size();
@@ -248,11 +241,6 @@ class TPixmapLoaderJPG : public TPixmapLoader {
 
 // ---- Encoding
 
-// Writes the bytes: the count actually stored.
-using JpegWriteFn = int (*)(const void* buffer, int size, TStream& stream);
-
-int JpegWriteCallback(const void* buffer, int size, TStream& stream) { return stream.Write(buffer, size); }
-
 struct JpegEncode;
 
 struct JpegDestination {
@@ -266,7 +254,6 @@ struct JpegEncode {
   JpegErrors errors;
   JpegDestination destination{};
   TStream* stream = nullptr;
-  JpegWriteFn write = nullptr;
   bool created = false;
 
   ~JpegEncode() {
@@ -279,7 +266,7 @@ void WriteOut(j_compress_ptr cinfo, int count) {
   auto* dest = reinterpret_cast<JpegDestination*>(cinfo->dest);
   JpegEncode& e = *dest->owner;
   int written = -1;
-  if (!KeepException(e.errors.pending, [&] { written = e.write(dest->buffer, count, *e.stream); }) ||
+  if (!KeepException(e.errors.pending, [&] { written = e.stream->Write(dest->buffer, count); }) ||
       written != count)
     ERREXIT(cinfo, JERR_FILE_WRITE);
 }
@@ -330,11 +317,9 @@ bool EncodeRows(JpegEncode* e, int width, int height, int pitch, const uint8_t* 
 
 // 0 on success, 1 on a coder error (including a short write); a stream's own exception is thrown on
 // after the compressor is released.
-int EncodeJpegStream(TStream& stream, JpegWriteFn write, int width, int height, int pitch,
-                     const uint8_t* pixels, int quality) {
+int EncodeJpegStream(TStream& stream, int width, int height, int pitch, const uint8_t* pixels, int quality) {
   auto e = std::make_unique<JpegEncode>();
   e->stream = &stream;
-  e->write = write;
   InstallSilentErrors(e->cinfo, e->errors);
   bool encoded = EncodeRows(e.get(), width, height, pitch, pixels, quality);
   if (e->errors.pending) std::rethrow_exception(e->errors.pending);
@@ -347,15 +332,14 @@ Ref<TPixmap> PixmapFromJpeg(const Url& source) {
   Ref<TStream> stream = ReadableStreamFromUrl(source);
   if (!stream) return nullptr;
   StreamCloser closer(stream);
-  return DecodeJpegStream(*stream, JpegReadCallback);
+  return DecodeJpegStream(*stream);
 }
 
 int SavePixmapAsJpeg(const Ref<TPixmap>& pixmap, const Url& url, int quality) {
   if (!pixmap) RaiseNullObject();
   return SaveToUrl(url, [&](TStream& stream) {
     Ref<TPixmap> rgb = pixmap->Convert(FormatRGB888);
-    return EncodeJpegStream(stream, JpegWriteCallback, rgb->width, rgb->height, rgb->pitch, rgb->PixelPtr(0, 0),
-                            quality) == 0;
+    return EncodeJpegStream(stream, rgb->width, rgb->height, rgb->pitch, rgb->PixelPtr(0, 0), quality) == 0;
   });
 }
 

@@ -37,7 +37,7 @@ TEST(Ref, LastReferenceReleasesExactlyOnce) {
     EXPECT_EQ(a->RefCount(), 1);
     EXPECT_EQ(deaths, 0);
     Ref<TCounted> moved = std::move(a);
-    EXPECT_FALSE(a);
+    EXPECT_FALSE(a);  // NOLINT(bugprone-use-after-move): a moved-from reference is empty
     EXPECT_EQ(moved->RefCount(), 1);
   }
   EXPECT_EQ(deaths, 1);
@@ -57,7 +57,7 @@ TEST(Ref, AssignmentCountsTheNewObjectUpBeforeTheOldDown) {
   EXPECT_EQ(a->RefCount(), 1);
   a = std::move(a);
   EXPECT_EQ(deaths, 1);
-  a.Reset();
+  a.Reset();  // NOLINT(bugprone-use-after-move): self-move keeps the object
   EXPECT_EQ(deaths, 2);
 }
 

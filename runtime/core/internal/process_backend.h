@@ -11,9 +11,9 @@ namespace kiln::processbackend {
 // Full path of the running executable with links resolved; `argv0` is the fallback.
 Text ExecutablePath(const char* argv0);
 
-// Sends processor faults to `report` with their fault code, on a stack of their own so that a stack
-// overflow can still be reported. `report` does not return.
-void InstallFaultHandlers(void (*report)(uint32_t faultCode));
+// Sends processor faults to ReportSystemException with their fault code, on a stack of their own so
+// that a stack overflow can still be reported.
+void InstallFaultHandlers();
 // Whether a message box could be shown at all.
 bool DisplayAvailable();
 // Safe inside a fault handler.

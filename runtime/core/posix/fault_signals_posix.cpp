@@ -12,8 +12,6 @@
 namespace kiln::processbackend {
 namespace {
 
-void (*reportFault)(uint32_t) = nullptr;
-
 // Big enough for the report itself, which may open a message box window.
 constexpr size_t kFaultStackSize = 1 << 20;
 alignas(64) unsigned char faultStack[kFaultStackSize];
@@ -57,8 +55,7 @@ uint32_t FaultCodeOf(int signal, const siginfo_t* info) {
 }
 
 void OnFault(int signal, siginfo_t* info, void*) {
-  if (reportFault != nullptr) reportFault(FaultCodeOf(signal, info));
-  EndImmediately(0);
+  ReportSystemException(FaultCodeOf(signal, info));
 }
 
 void RecordMainStackLimit() {
@@ -72,8 +69,7 @@ void RecordMainStackLimit() {
 
 }  // namespace
 
-void InstallFaultHandlers(void (*report)(uint32_t faultCode)) {
-  reportFault = report;
+void InstallFaultHandlers() {
   RecordMainStackLimit();
   stack_t stack{};
   stack.ss_sp = faultStack;

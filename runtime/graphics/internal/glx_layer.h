@@ -20,13 +20,6 @@ void ShowContextWindow(Display* display, Window window, bool fullScreen);
 // mode and the screen saver if the window held them.
 void DestroyContextWindow(Display* display, Window window, Colormap colormap);
 
-// Display modes of the screen (XRandR when the server has it, else the current screen size).
-struct ScreenMode {
-  int width;
-  int height;
-  int bitsPerPixel;
-  int hertz;
-};
 // Switches the screen to width x height (and hertz when non-zero, retried without it if refused)
 // for `owner`; the desktop mode is remembered for restoring. Returns the swap interval that fits
 // the result (1 when the refresh rate was set). Throws "GLGraphicsDriver failed to set display mode".

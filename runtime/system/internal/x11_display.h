@@ -4,6 +4,8 @@
 
 #include <X11/Xlib.h>
 
+#include <vector>
+
 namespace kiln::x11 {
 
 // The input method of the display, or nullptr when none could be opened.
@@ -18,8 +20,8 @@ void RemoveOwnWindow(Window window);
 // True for program windows, own windows and their descendants.
 bool BelongsToProgram(Window window);
 
-// Calls `visit` for every program window.
-void VisitProgramWindows(void (*visit)(Window window, void* context), void* context);
+// Every program window, as a copy: the caller may attach or detach windows while it walks them.
+std::vector<Window> ProgramWindowList();
 
 // Gives a newly attached window the pointer shape of the current visibility setting.
 void ApplyPointerVisibility(Window window);

@@ -69,8 +69,6 @@ Cursor BlankCursor(Display* display) {
   return blank;
 }
 
-void ApplyVisibilityVisitor(Window window, void*) { ApplyPointerVisibility(window); }
-
 std::vector<Text> Labels(std::initializer_list<const char*> names) {
   std::vector<Text> labels;
   for (const char* name : names) labels.emplace_back(name);
@@ -131,7 +129,7 @@ int TX11SystemDriver::MoveMouse(int x, int y) {
 
 int TX11SystemDriver::SetMouseVisible(int visible) {
   pointerVisible = visible != 0 ? 1 : 0;
-  VisitProgramWindows(ApplyVisibilityVisitor, nullptr);
+  for (Window window : ProgramWindowList()) ApplyPointerVisibility(window);
   if (Display* display = SystemDisplay()) XFlush(display);
   return 0;
 }

@@ -221,10 +221,10 @@ bool BelongsToProgram(Window window) {
   return false;
 }
 
-void VisitProgramWindows(void (*visit)(Window window, void* context), void* context) {
+std::vector<Window> ProgramWindowList() {
   std::vector<Window> windows;
   for (const auto& entry : ProgramWindows()) windows.push_back(entry.first);
-  for (Window window : windows) visit(window, context);
+  return windows;
 }
 
 bool ProgramWindowSize(Window window, int* width, int* height) {
