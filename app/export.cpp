@@ -85,20 +85,20 @@ fc::FolderLock LockGameFolder() {
   for (;;) {
     fc::ClearSystemError();
     switch (fc::TryLockFolder(TargetRoot(), lock)) {
-      case fc::LockAttempt::kLocked:
-        return lock;
+      case fc::LockAttempt::kLocked: return lock;
       case fc::LockAttempt::kFailed:
-        throw PatchFailure{.file = TargetRoot(), .reason = WithReason("Cannot lock the game folder against a second patcher"),
+        throw PatchFailure{.file = TargetRoot(),
+                           .reason = WithReason("Cannot lock the game folder against a second patcher"),
                            .cause = FailureCause::kFolderNotLockable};
-      case fc::LockAttempt::kBusy:
-        break;
+      case fc::LockAttempt::kBusy: break;
     }
     if (std::chrono::steady_clock::now() >= deadline) {
       const int64_t ms = lockWait.count();
       const Text waited = ms % 1000 == 0 ? Text::FromInt(ms / 1000) + " s" : Text::FromInt(ms) + " ms";
-      throw PatchFailure{.file = TargetRoot(),
-                         .reason = Text("Another patcher is running in this folder and did not finish within ") + waited,
-                         .cause = FailureCause::kAnotherPatcherRunning};
+      throw PatchFailure{
+          .file = TargetRoot(),
+          .reason = Text("Another patcher is running in this folder and did not finish within ") + waited,
+          .cause = FailureCause::kAnotherPatcherRunning};
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
@@ -131,7 +131,8 @@ void Stage(StagedUpdate& update, int index, const ExportStep& step, std::vector<
   kiln::EmitDebugLine(Text("Export ") + step.source + " nach: " + step.destination);
   const Text& target = update.Target(index);
   if (stagingProbe != nullptr && !stagingProbe(index)) {
-    throw PatchFailure{.file = target, .reason = "Injected failure while writing the file", .cause = FailureCause::kOther};
+    throw PatchFailure{
+        .file = target, .reason = "Injected failure while writing the file", .cause = FailureCause::kOther};
   }
   const Text staging = update.StagingPath(index);
   kiln::Ref<kiln::TStream> source = kiln::ReadableStreamFromUrl(Text(kProtocolPrefix) + step.source);
@@ -141,7 +142,8 @@ void Stage(StagedUpdate& update, int index, const ExportStep& step, std::vector<
       stagingOpener != nullptr ? stagingOpener(staging) : kiln::OpenFileForWriting(staging);
   if (!destination) {
     fc::CaptureSystemError();
-    throw PatchFailure{.file = target, .reason = WithReason(Text("Cannot create ") + staging), .cause = CauseOfStagingError()};
+    throw PatchFailure{
+        .file = target, .reason = WithReason(Text("Cannot create ") + staging), .cause = CauseOfStagingError()};
   }
   UseLargeBuffer(destination, buffer);
   auto checked = kiln::MakeRef<ChecksumStream>();
@@ -159,8 +161,8 @@ void Stage(StagedUpdate& update, int index, const ExportStep& step, std::vector<
     } catch (...) {
       // Already failing; the handle is closed either way.
     }
-    throw PatchFailure{.file = target, .reason = thrown + (reason.IsEmpty() ? Text() : Text(" (") + reason + ")"),
-                       .cause = cause};
+    throw PatchFailure{
+        .file = target, .reason = thrown + (reason.IsEmpty() ? Text() : Text(" (") + reason + ")"), .cause = cause};
   }
   kiln::CloseStreamObject(source);
   if (checked->Crc() != payloadChecksums[static_cast<size_t>(ManifestIndex(step.source))]) {
@@ -172,14 +174,12 @@ void Stage(StagedUpdate& update, int index, const ExportStep& step, std::vector<
 // What became of the folder, for the technical report.
 Text FolderState(const PatchFailure& failure) {
   if (!failure.folderUnchanged) return Text();
-  if (failure.cause == FailureCause::kEarlierRunNotFinished) return "; the earlier update is in place, only its leftovers remain";
+  if (failure.cause == FailureCause::kEarlierRunNotFinished)
+    return "; the earlier update is in place, only its leftovers remain";
   switch (failure.earlierRun) {
-    case EarlierRun::kUndone:
-      return "; an interrupted earlier update was undone, no other file was changed";
-    case EarlierRun::kFinished:
-      return "; an interrupted earlier update was completed, no other file was changed";
-    case EarlierRun::kNone:
-      break;
+    case EarlierRun::kUndone: return "; an interrupted earlier update was undone, no other file was changed";
+    case EarlierRun::kFinished: return "; an interrupted earlier update was completed, no other file was changed";
+    case EarlierRun::kNone: break;
   }
   return "; no file was changed";
 }

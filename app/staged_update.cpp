@@ -38,9 +38,12 @@ struct Journal {
 std::string Escaped(const Text& path) {
   std::string out;
   for (char c : kiln::ToPlatformName(path)) {
-    if (c == '\\') out += "\\\\";
-    else if (c == '\n') out += "\\n";
-    else out += c;
+    if (c == '\\')
+      out += "\\\\";
+    else if (c == '\n')
+      out += "\\n";
+    else
+      out += c;
   }
   return out;
 }
@@ -195,7 +198,8 @@ Text FolderForm(const Text& folder) {
 
 }  // namespace
 
-StagedUpdate::StagedUpdate(std::vector<Text> destinations, Text journalFolder) : journalFolder_(std::move(journalFolder)) {
+StagedUpdate::StagedUpdate(std::vector<Text> destinations, Text journalFolder)
+    : journalFolder_(std::move(journalFolder)) {
   folders_.push_back(FolderForm(journalFolder_));
   for (const Text& given : destinations) {
     entries_.emplace_back();
@@ -263,8 +267,10 @@ EarlierRun StagedUpdate::RecoverInterruptedRun() {
     }
     journal = ParseJournal(bytes);
     if (!journal.known) {
-      throw PatchFailure{path, "The journal of an interrupted earlier update has a form this patcher does not know; "
-                               "the folder may hold part of that update", false, FailureCause::kEarlierRunNotUndone};
+      throw PatchFailure{path,
+                         "The journal of an interrupted earlier update has a form this patcher does not know; "
+                         "the folder may hold part of that update",
+                         false, FailureCause::kEarlierRunNotUndone};
     }
   }
   std::vector<Text> folders = folders_;
@@ -289,8 +295,12 @@ EarlierRun StagedUpdate::RecoverInterruptedRun() {
     }
     const Text reason = WithReason("Cannot finish the clean-up of an earlier completed update");
     committed_ = true;
-    throw PatchFailure{.file = !kept.IsEmpty() ? kept : !failed.IsEmpty() ? failed : markPath, .reason = reason,
-                       .cause = FailureCause::kEarlierRunNotFinished, .earlierRun = EarlierRun::kFinished};
+    throw PatchFailure{.file = !kept.IsEmpty()     ? kept
+                               : !failed.IsEmpty() ? failed
+                                                   : markPath,
+                       .reason = reason,
+                       .cause = FailureCause::kEarlierRunNotFinished,
+                       .earlierRun = EarlierRun::kFinished};
   }
 
   // Puts back every kept original and removes every destination that did not exist before. A
@@ -337,14 +347,18 @@ EarlierRun StagedUpdate::RecoverInterruptedRun() {
   for (const auto& [path, left] : leftovers) {
     fc::ClearSystemError();
     if (!RemoveLeftovers(path, left, false)) {
-      throw PatchFailure{.file = path, .reason = WithReason("Cannot remove a file that an earlier run left beside it"),
-                         .cause = FailureCause::kEarlierRunNotFinished, .earlierRun = outcome};
+      throw PatchFailure{.file = path,
+                         .reason = WithReason("Cannot remove a file that an earlier run left beside it"),
+                         .cause = FailureCause::kEarlierRunNotFinished,
+                         .earlierRun = outcome};
     }
   }
   fc::ClearSystemError();
   if (journaled && !fc::RemoveFile(journalPath)) {
-    throw PatchFailure{.file = journalPath, .reason = WithReason("Cannot remove the journal of an earlier run"),
-                       .cause = FailureCause::kEarlierRunNotFinished, .earlierRun = outcome};
+    throw PatchFailure{.file = journalPath,
+                       .reason = WithReason("Cannot remove the journal of an earlier run"),
+                       .cause = FailureCause::kEarlierRunNotFinished,
+                       .earlierRun = outcome};
   }
   // What the destinations are now, after the restore.
   if (restored) Examine();
@@ -365,38 +379,43 @@ void StagedUpdate::Preflight() const {
     }
     for (size_t j = 0; j < i; ++j) {
       if (entries_[j].target == e.target) {
-        throw PatchFailure{.file = e.destination, .reason = Text("Leads to the same file as ") + entries_[j].destination,
+        throw PatchFailure{.file = e.destination,
+                           .reason = Text("Leads to the same file as ") + entries_[j].destination,
                            .cause = FailureCause::kOther};
       }
     }
     const Text folder = FolderOf(e.target);
     if (std::find(checked.begin(), checked.end(), folder) == checked.end()) {
       if (kiln::QueryPathKind(folder) != kiln::FILETYPE_DIR) {
-        throw PatchFailure{.file = e.target, .reason = Text("The folder ") + folder + " does not exist" + through,
+        throw PatchFailure{.file = e.target,
+                           .reason = Text("The folder ") + folder + " does not exist" + through,
                            .cause = FailureCause::kFolderMissing};
       }
       fc::ClearSystemError();
       if (!fc::IsWritable(folder)) {
-        throw PatchFailure{.file = e.target, .reason = WithReason(Text("No new files can be created in ") + folder) + through,
+        throw PatchFailure{.file = e.target,
+                           .reason = WithReason(Text("No new files can be created in ") + folder) + through,
                            .cause = CauseOfSystemError(true)};
       }
       checked.push_back(folder);
     }
     switch (e.facts.kind) {
-      case fc::PathKind::kNone:
-        break;
+      case fc::PathKind::kNone: break;
       case fc::PathKind::kFile:
         fc::ClearSystemError();
         if (!fc::IsWritable(e.target)) {
-          throw PatchFailure{.file = e.target, .reason = WithReason("The file cannot be written") + through,
+          throw PatchFailure{.file = e.target,
+                             .reason = WithReason("The file cannot be written") + through,
                              .cause = CauseOfSystemError(false)};
         }
         break;
       case fc::PathKind::kFolder:
-        throw PatchFailure{.file = e.target, .reason = Text("A folder stands where the file belongs") + through,
+        throw PatchFailure{.file = e.target,
+                           .reason = Text("A folder stands where the file belongs") + through,
                            .cause = FailureCause::kFolderInTheWay};
       case fc::PathKind::kOther:
-        throw PatchFailure{.file = e.target, .reason = Text("Something that is not a file stands where the file belongs") + through,
+        throw PatchFailure{.file = e.target,
+                           .reason = Text("Something that is not a file stands where the file belongs") + through,
                            .cause = FailureCause::kNotAFile};
     }
   }
@@ -407,7 +426,8 @@ void StagedUpdate::Staged(int index) {
   fc::ClearSystemError();
   const Text replaced = e.facts.kind == fc::PathKind::kFile ? e.target : Text();
   if (!fc::PrepareStagedFile(StagingName(e.target), replaced, FolderOf(e.target))) {
-    Fail(e.target, WithReason("Cannot give the new file the owner and permissions of the old one"), CauseOfSystemError(false));
+    Fail(e.target, WithReason("Cannot give the new file the owner and permissions of the old one"),
+         CauseOfSystemError(false));
   }
   e.staged = true;
 }
@@ -417,7 +437,8 @@ void StagedUpdate::Sync(const std::vector<Text>& files, const std::vector<Text>&
   fc::ClearSystemError();
   if (fc::SyncToDisk(files, folders, failed)) return;
   for (const Entry& e : entries_) {
-    if (failed == StagingName(e.target)) Fail(e.target, WithReason("Cannot write the new file to the disk"), CauseOfSystemError(false));
+    if (failed == StagingName(e.target))
+      Fail(e.target, WithReason("Cannot write the new file to the disk"), CauseOfSystemError(false));
   }
   Fail(failed, WithReason("Cannot write the changes in this folder to the disk"), CauseOfSystemError(true));
 }
@@ -435,7 +456,8 @@ void StagedUpdate::WriteJournal() {
 
 void StagedUpdate::Commit() {
   for (const Entry& e : entries_) {
-    if (!e.staged) Fail(journalFolder_, "Not every file was written before the update was completed", FailureCause::kOther);
+    if (!e.staged)
+      Fail(journalFolder_, "Not every file was written before the update was completed", FailureCause::kOther);
   }
 
   // Keep every original under a second name and record which destinations are new, before touching
@@ -460,7 +482,8 @@ void StagedUpdate::Commit() {
       Fail(e.target, "Injected failure while replacing the file", FailureCause::kOther);
     }
     fc::ClearSystemError();
-    if (!fc::ReplaceFile(StagingName(e.target), e.target)) Fail(e.target, WithReason("Cannot replace the file"), CauseOfSystemError(false));
+    if (!fc::ReplaceFile(StagingName(e.target), e.target))
+      Fail(e.target, WithReason("Cannot replace the file"), CauseOfSystemError(false));
     e.moved = true;
   }
   Sync({}, folders_);
@@ -506,13 +529,17 @@ void StagedUpdate::RollBack() {
   for (size_t i = entries_.size(); i-- > 0;) {
     Entry& e = entries_[i];
     bool undone = true;
-    if (e.moved && e.kept) undone = fc::ReplaceFile(AsideName(e.target), e.target);
-    else if (e.moved) undone = fc::RemoveFile(e.target);
-    else if (e.kept) undone = fc::RemoveFile(AsideName(e.target));
+    if (e.moved && e.kept)
+      undone = fc::ReplaceFile(AsideName(e.target), e.target);
+    else if (e.moved)
+      undone = fc::RemoveFile(e.target);
+    else if (e.kept)
+      undone = fc::RemoveFile(AsideName(e.target));
     moved = moved || e.moved;
     if (!undone && !failed) {
-      first = {e.target, WithReason(e.kept ? Text("Cannot restore the old file; it is kept as ") + AsideName(e.target)
-                                           : Text("Cannot remove the new file")),
+      first = {e.target,
+               WithReason(e.kept ? Text("Cannot restore the old file; it is kept as ") + AsideName(e.target)
+                                 : Text("Cannot remove the new file")),
                false, FailureCause::kEarlierRunNotUndone};
     }
     failed = failed || !undone;

@@ -21,10 +21,10 @@ using kiln::Text;
 // screen. New values go at the end: reports print the number.
 enum class FailureCause {
   kNone,
-  kFileReadOnlyOrInUse,    // the file may not be written, or another program holds it
-  kFolderReadOnly,         // no new files can be made in the file's folder
-  kFolderMissing,          // the file's folder does not exist
-  kFolderInTheWay,         // a folder stands where the file belongs
+  kFileReadOnlyOrInUse,  // the file may not be written, or another program holds it
+  kFolderReadOnly,       // no new files can be made in the file's folder
+  kFolderMissing,        // the file's folder does not exist
+  kFolderInTheWay,       // a folder stands where the file belongs
   kDiskFull,
   kPayloadDamaged,         // the patcher's own blocks are incomplete or fail their checksum
   kEarlierRunNotUndone,    // an interrupted earlier run left a file whose original cannot be put back

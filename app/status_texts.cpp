@@ -62,12 +62,16 @@ Text CauseLine(const PatchFailure& failure, const LineWidth& width, int maxWidth
       return T(u"Der Spielordner lässt sich nicht für den Patch sperren.");
     case FailureCause::kDiskReadOnly:
       if (folder.IsEmpty()) return T(u"Der Spielordner liegt auf einem schreibgeschützten Laufwerk.");
-      return fitted(folder, [](const Text& f) { return T(u"Der Ordner ") + f + T(u" liegt auf einem schreibgeschützten Laufwerk."); });
+      return fitted(folder, [](const Text& f) {
+        return T(u"Der Ordner ") + f + T(u" liegt auf einem schreibgeschützten Laufwerk.");
+      });
     case FailureCause::kDiskError:
       if (file.IsEmpty()) return T(u"Das Laufwerk meldet einen Fehler beim Schreiben.");
-      return fitted(file, [](const Text& f) { return T(u"Das Laufwerk meldet einen Fehler beim Schreiben von ") + f + "."; });
+      return fitted(file,
+                    [](const Text& f) { return T(u"Das Laufwerk meldet einen Fehler beim Schreiben von ") + f + "."; });
     case FailureCause::kNotAFile:
-      return fitted(file, [](const Text& f) { return T(u"Wo ") + f + T(u" hingehört, steht etwas anderes als eine Datei."); });
+      return fitted(
+          file, [](const Text& f) { return T(u"Wo ") + f + T(u" hingehört, steht etwas anderes als eine Datei."); });
     case FailureCause::kLinkUnresolvable:
       return fitted(file, [](const Text& f) { return T(u"Die Verknüpfung ") + f + T(u" führt zu keiner Datei."); });
     case FailureCause::kNone:
@@ -92,12 +96,9 @@ Text FolderLine(const PatchFailure& failure, const LineWidth& width, int maxWidt
   }
   if (!failure.folderUnchanged) return T(u"Nicht alle Dateien konnten wiederhergestellt werden.");
   switch (failure.earlierRun) {
-    case EarlierRun::kUndone:
-      return T(u"Nur ein abgebrochener früherer Lauf wurde rückgängig gemacht.");
-    case EarlierRun::kFinished:
-      return T(u"Nur ein abgebrochener früherer Lauf wurde zu Ende geführt.");
-    case EarlierRun::kNone:
-      break;
+    case EarlierRun::kUndone: return T(u"Nur ein abgebrochener früherer Lauf wurde rückgängig gemacht.");
+    case EarlierRun::kFinished: return T(u"Nur ein abgebrochener früherer Lauf wurde zu Ende geführt.");
+    case EarlierRun::kNone: break;
   }
   return T(u"Es wurden keine Dateien verändert.");
 }

@@ -1,3 +1,5 @@
+#include "app/export.h"
+
 #include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
@@ -12,7 +14,6 @@
 #include <functional>
 #include <thread>
 
-#include "app/export.h"
 #include "app/file_commit.h"
 #include "app/manifest.h"
 #include "app/staged_update.h"
@@ -181,9 +182,11 @@ TEST_F(ExportTest, PreflightFailuresLeaveTheFolderUntouched) {
        [](const fs::path& r) { fs::remove_all(r / "Zunto_Data/XMLData/SpielzuegeGast"); },
        "./Zunto_Data/XMLData/SpielzuegeGast/AussenTaeuschenL.xml", FailureCause::kFolderMissing,
        "Der Ordner Zunto_Data/XMLData/SpielzuegeGast fehlt.\n"},
-      {"folder where the game executable belongs", [](const fs::path& r) { fs::remove_all(r / "Zunto.exe"), fs::create_directory(r / "Zunto.exe"); },
-       "./Zunto.exe", FailureCause::kFolderInTheWay, "Wo Zunto.exe hingehört, steht ein Ordner.\n"},
-      {"folder where the last file belongs", [](const fs::path& r) { fs::remove_all(r / "Anleitung.pdf"), fs::create_directory(r / "Anleitung.pdf"); },
+      {"folder where the game executable belongs",
+       [](const fs::path& r) { fs::remove_all(r / "Zunto.exe"), fs::create_directory(r / "Zunto.exe"); }, "./Zunto.exe",
+       FailureCause::kFolderInTheWay, "Wo Zunto.exe hingehört, steht ein Ordner.\n"},
+      {"folder where the last file belongs",
+       [](const fs::path& r) { fs::remove_all(r / "Anleitung.pdf"), fs::create_directory(r / "Anleitung.pdf"); },
        "./Anleitung.pdf", FailureCause::kFolderInTheWay, "Wo Anleitung.pdf hingehört, steht ein Ordner.\n"},
       {"folder where a play-set file belongs",
        [](const fs::path& r) {
@@ -193,18 +196,28 @@ TEST_F(ExportTest, PreflightFailuresLeaveTheFolderUntouched) {
        "./Zunto_Data/XMLData/SpielzuegeGast/Schwede.xml", FailureCause::kFolderInTheWay,
        "Wo Zunto_Data/XMLData/SpielzuegeGast/Schwede.xml hingehört, steht ein Ordner.\n"},
       {"named pipe where a launcher belongs",
-       [](const fs::path& r) { fs::remove(r / "Vellmora_OpenGL.bat"), mkfifo((r / "Vellmora_OpenGL.bat").c_str(), 0644); },
+       [](const fs::path& r) {
+         fs::remove(r / "Vellmora_OpenGL.bat"), mkfifo((r / "Vellmora_OpenGL.bat").c_str(), 0644);
+       },
        "./Vellmora_OpenGL.bat", FailureCause::kNotAFile,
        "Wo Vellmora_OpenGL.bat hingehört, steht etwas anderes als eine Datei.\n"},
       // Symbolic links are written through; these lead nowhere a file can be written.
       {"link that leads to itself", [](const fs::path& r) { fs::create_symlink("Zunto.exe", r / "Zunto.exe"); },
        "./Zunto.exe", FailureCause::kLinkUnresolvable, "Die Verknüpfung Zunto.exe führt zu keiner Datei.\n"},
-      {"link to a folder", [](const fs::path& r) { fs::remove(r / "PatchLog1.txt"), fs::create_symlink("Zunto_Data", r / "PatchLog1.txt"); },
+      {"link to a folder",
+       [](const fs::path& r) {
+         fs::remove(r / "PatchLog1.txt"), fs::create_symlink("Zunto_Data", r / "PatchLog1.txt");
+       },
        "./Zunto_Data", FailureCause::kFolderInTheWay, "Wo Zunto_Data hingehört, steht ein Ordner.\n"},
-      {"link into a missing folder", [](const fs::path& r) { fs::remove(r / "Anleitung.pdf"), fs::create_symlink("docs/Manual.pdf", r / "Anleitung.pdf"); },
+      {"link into a missing folder",
+       [](const fs::path& r) {
+         fs::remove(r / "Anleitung.pdf"), fs::create_symlink("docs/Manual.pdf", r / "Anleitung.pdf");
+       },
        "./docs/Manual.pdf", FailureCause::kFolderMissing, "Der Ordner docs fehlt.\n"},
       {"two destinations that lead to one file",
-       [](const fs::path& r) { fs::remove(r / "PatchLog2.txt"), fs::create_symlink("PatchLog1.txt", r / "PatchLog2.txt"); },
+       [](const fs::path& r) {
+         fs::remove(r / "PatchLog2.txt"), fs::create_symlink("PatchLog1.txt", r / "PatchLog2.txt");
+       },
        "./PatchLog2.txt", FailureCause::kOther, "PatchLog2.txt konnte nicht geschrieben werden.\n"},
   };
   for (const Case& c : cases) {
@@ -597,10 +610,11 @@ TEST_F(ExportTest, ReadOnlyDiskIsReportedAsSuch) {
   fs::current_path(game);
   EXPECT_EQ(ExportPayload(), -1);
   fs::current_path(Root());
-  EXPECT_EQ(LastPatchFailureText().ToUtf8(), "./Vellmora.exe: No new files can be created in . (Read-only file system)");
-  EXPECT_EQ(FailureReport(), FailureReport(FailureCause::kDiskReadOnly,
-                                           std::string("Der Spielordner liegt auf einem schreibgeschützten Laufwerk.\n") +
-                                               kUnchanged));
+  EXPECT_EQ(LastPatchFailureText().ToUtf8(),
+            "./Vellmora.exe: No new files can be created in . (Read-only file system)");
+  EXPECT_EQ(FailureReport(),
+            FailureReport(FailureCause::kDiskReadOnly,
+                          std::string("Der Spielordner liegt auf einem schreibgeschützten Laufwerk.\n") + kUnchanged));
   EXPECT_EQ(Snapshot(game), before);
 }
 
@@ -634,8 +648,10 @@ TEST_F(ExportTest, KilledRunThenDamagedPayloadLeavesTheFolderOldOrNew) {
         if (i == killAt) raise(SIGKILL);
         return true;
       };
-      if (c.whileCleaningUp) StagedUpdate::SetCleanUpProbe(kill);
-      else StagedUpdate::SetCommitProbe(kill);
+      if (c.whileCleaningUp)
+        StagedUpdate::SetCleanUpProbe(kill);
+      else
+        StagedUpdate::SetCommitProbe(kill);
       ExportPayload();
       return 0;
     });
@@ -647,12 +663,14 @@ TEST_F(ExportTest, KilledRunThenDamagedPayloadLeavesTheFolderOldOrNew) {
     const std::string damagedLine = "Die Patch-Datei ist beschädigt. Bitte lade sie erneut herunter.\n";
     if (c.whileCleaningUp) {
       ExpectFullyPatched();
-      EXPECT_EQ(FailureReport(), FailureReport(FailureCause::kPayloadDamaged,
-                                               damagedLine + "Nur ein abgebrochener früherer Lauf wurde zu Ende geführt.\n"));
+      EXPECT_EQ(FailureReport(),
+                FailureReport(FailureCause::kPayloadDamaged,
+                              damagedLine + "Nur ein abgebrochener früherer Lauf wurde zu Ende geführt.\n"));
     } else {
       EXPECT_EQ(Snapshot(Root()), original);
-      EXPECT_EQ(FailureReport(), FailureReport(FailureCause::kPayloadDamaged,
-                                               damagedLine + "Nur ein abgebrochener früherer Lauf wurde rückgängig gemacht.\n"));
+      EXPECT_EQ(FailureReport(),
+                FailureReport(FailureCause::kPayloadDamaged,
+                              damagedLine + "Nur ein abgebrochener früherer Lauf wurde rückgängig gemacht.\n"));
     }
   }
 }
@@ -665,7 +683,7 @@ TEST_F(ExportTest, LeftoversOfEarlierRunsAreUndoneOrKept) {
     std::map<std::string, std::string> left;  // file -> bytes, written over the original folder
     bool undone;                              // the earlier run had changed the folder
     FailureCause cause;
-    const char* removed = nullptr;            // a folder the player removed since
+    const char* removed = nullptr;  // a folder the player removed since
   };
   const std::vector<Case> cases = {
       {"earlier format, killed while moving",
@@ -675,25 +693,31 @@ TEST_F(ExportTest, LeftoversOfEarlierRunsAreUndoneOrKept) {
         {".Zunto.exe.zpatch-new", ""},
         {".Anleitung.pdf.zpatch-tmp", "new manual"},
         {"Zunto_Data/XMLData/Spielzuege/.Daene.xml.zpatch-part", "old co"}},
-       true, FailureCause::kOther},
+       true,
+       FailureCause::kOther},
       {"journal of a run killed while moving",
        {{"PatchLog1.txt", "new notes"},
         {".PatchLog1.txt.zpatch-bak", "old contents of ./PatchLog1.txt"},
         {"Zunto.exe", "new game"},
         {".zpatch-journal", "zpatch-journal 1\nkept ./PatchLog1.txt\nnew ./Zunto.exe\nend\n"}},
-       true, FailureCause::kOther},
+       true,
+       FailureCause::kOther},
       // Written before anything was moved: the files it calls new are the player's own.
       {"journal cut short",
        {{"Zunto.exe", "the player's own file"},
         {".Anleitung.pdf.zpatch-tmp", "new manual"},
         {".zpatch-journal", "zpatch-journal 1\nnew ./Zunto.exe\nnew ./Anlei"}},
-       false, FailureCause::kOther},
+       false,
+       FailureCause::kOther},
       {"journal of a form this patcher does not know",
        {{"Zunto.exe", "new game"}, {".zpatch-journal", "zpatch-journal 7\nreplaced ./Zunto.exe\nend\n"}},
-       false, FailureCause::kEarlierRunNotUndone},
+       false,
+       FailureCause::kEarlierRunNotUndone},
       {"journal of a run killed while moving, a play-set folder gone since",
        {{"Zunto.exe", "new game"}, {".zpatch-journal", "zpatch-journal 1\nnew ./Zunto.exe\nend\n"}},
-       true, FailureCause::kFolderMissing, "Zunto_Data/XMLData/SpielzuegeGast"},
+       true,
+       FailureCause::kFolderMissing,
+       "Zunto_Data/XMLData/SpielzuegeGast"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -734,9 +758,9 @@ TEST_F(ExportTest, SymbolicLinkDestinationsAreWrittenThroughAndKept) {
   WriteFileBytes(Root() / "bin/PatchLog1.txt", "old notes");
   WriteFileBytes(elsewhere.Path() / "Anleitung.pdf", "old manual");
   const std::vector<std::pair<fs::path, fs::path>> links = {
-      {"Zunto.exe", "bin/Zunto.exe"},                                   // into a sub-folder
-      {"Anleitung.pdf", elsewhere.Path() / "Anleitung.pdf"},            // out of the game folder
-      {"PatchLog1.txt", "notes"},                                        // a chain of two
+      {"Zunto.exe", "bin/Zunto.exe"},                         // into a sub-folder
+      {"Anleitung.pdf", elsewhere.Path() / "Anleitung.pdf"},  // out of the game folder
+      {"PatchLog1.txt", "notes"},                             // a chain of two
       {"notes", "bin/PatchLog1.txt"},
       {"Zunto_Data/XMLData/Spielzuege/Daene.xml", "../Daene-real.xml"},  // to a file not made yet
   };
@@ -785,7 +809,8 @@ TEST_F(ExportTest, RootRunKeepsThePlayersOwnersAndModes) {
   WriteFileBytes(Root() / "Zunto.exe", "old game");
   fs::permissions(Root(), fs::perms(0755));
   ASSERT_EQ(lchown(Root().c_str(), uid, gid), 0);
-  for (const auto& entry : fs::recursive_directory_iterator(Root())) ASSERT_EQ(lchown(entry.path().c_str(), uid, gid), 0);
+  for (const auto& entry : fs::recursive_directory_iterator(Root()))
+    ASSERT_EQ(lchown(entry.path().c_str(), uid, gid), 0);
   ASSERT_EQ(chown((Root() / "Zunto.exe").c_str(), uid, otherGroup), 0);
   ASSERT_EQ(chmod((Root() / "Zunto.exe").c_str(), 0750), 0);
   ASSERT_EQ(chmod((Root() / "PatchLog1.txt").c_str(), 0600), 0);
@@ -821,10 +846,11 @@ TEST_F(ExportTest, HeldFolderMakesTheExportWaitAndThenChangeNothing) {
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(ExportPayload(), -1);
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
-  EXPECT_EQ(LastPatchFailureText().ToUtf8(), "./: Another patcher is running in this folder and did not finish within 300 ms");
+  EXPECT_EQ(LastPatchFailureText().ToUtf8(),
+            "./: Another patcher is running in this folder and did not finish within 300 ms");
   EXPECT_EQ(FailureReport(),
-            FailureReport(FailureCause::kAnotherPatcherRunning, std::string("Ein anderer Patcher läuft gerade im Spielordner.\n") +
-                                                                   kUnchanged));
+            FailureReport(FailureCause::kAnotherPatcherRunning,
+                          std::string("Ein anderer Patcher läuft gerade im Spielordner.\n") + kUnchanged));
   EXPECT_EQ(Snapshot(Root()), before);
 
   // Once the other holder is done, the waiting export goes ahead.

@@ -51,9 +51,12 @@ std::map<std::string, std::string> Snapshot(const fs::path& root) {
     std::string& shown = files[relative];
     std::error_code broken;  // a link that leads nowhere
     if (entry.is_symlink()) shown = "<link to " + fs::read_symlink(entry.path()).string() + "> ";
-    if (entry.is_directory(broken)) shown += "<dir>";
-    else if (entry.is_regular_file(broken)) shown += kiln::test::ReadFileBytes(entry.path());
-    else if (!entry.is_symlink()) shown = "<special>";
+    if (entry.is_directory(broken))
+      shown += "<dir>";
+    else if (entry.is_regular_file(broken))
+      shown += kiln::test::ReadFileBytes(entry.path());
+    else if (!entry.is_symlink())
+      shown = "<special>";
   }
   return files;
 }

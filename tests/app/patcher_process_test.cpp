@@ -390,8 +390,10 @@ TEST_F(PatcherProcess, TwoPatchersStartedTogetherBothPatchTheFolder) {
     // Old files to keep aside and new ones to create, so that a mixed folder shows.
     for (size_t i = 0; i < files.size(); ++i) {
       const fs::path path = game_.Path() / files[i].destination;
-      if (i % 2 == 0) WriteFileBytes(path, "old contents");
-      else fs::remove(path);
+      if (i % 2 == 0)
+        WriteFileBytes(path, "old contents");
+      else
+        fs::remove(path);
     }
     WriteFileBytes(game_.Path() / "Vellmora.exe", "installed game executable");
     StartedProgram first(ZUNTO_PATCHER_EXE, game_.Path(), options);
