@@ -15,7 +15,9 @@
 // "Windows exception" and exits with 64 + the button's id. --sleep waits (a running program whose
 // image is a destination), --hold keeps a file open without sharing for that long, and --replace
 // moves a file over another with MoveFileExW, then tries ReplaceFileW, and reports the errors.
-#include <windows.h>
+// clang-format off
+#include <windows.h>  // before every other Windows header
+// clang-format on
 
 #include <GL/gl.h>
 #include <io.h>
@@ -24,6 +26,7 @@
 #include <wchar.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -84,7 +87,7 @@ void ProbeFiles(const wchar_t* folder) {
   struct _stat64 info {};
   Report("wstat_size", _wstat64(path.c_str(), &info) == 0 ? static_cast<long long>(info.st_size) : -1);
   std::wstring pattern = std::wstring(folder) + L"\\*";
-  _wfinddata64_t entry {};
+  _wfinddata64_t entry{};
   const intptr_t find = _wfindfirst64(pattern.c_str(), &entry);
   bool listed = false;
   if (find != -1) {
@@ -100,7 +103,7 @@ void ProbeFiles(const wchar_t* folder) {
   wchar_t* cwd = _wgetcwd(nullptr, 0);
   Report("wgetcwd", cwd != nullptr ? Utf8(cwd) : std::string("(none)"));
   std::free(cwd);
-  OSVERSIONINFOA version {};
+  OSVERSIONINFOA version{};
   version.dwOSVersionInfoSize = sizeof version;
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
@@ -112,9 +115,7 @@ void ProbeFiles(const wchar_t* folder) {
 
 LRESULT CALLBACK ProbeWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
-    case WM_KEYDOWN:
-      Report("keydown_vk", static_cast<long long>(wParam));
-      return 0;
+    case WM_KEYDOWN: Report("keydown_vk", static_cast<long long>(wParam)); return 0;
     case WM_CHAR:
       Report("char", static_cast<long long>(wParam));
       exitCode = static_cast<int>(wParam & 0xff);
@@ -125,13 +126,12 @@ LRESULT CALLBACK ProbeWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
       exitCode = 3;
       done = true;
       return 0;
-    default:
-      return DefWindowProcW(window, message, wParam, lParam);
+    default: return DefWindowProcW(window, message, wParam, lParam);
   }
 }
 
 void ReportPixelFormat(HDC dc, int format) {
-  PIXELFORMATDESCRIPTOR pfd {};
+  PIXELFORMATDESCRIPTOR pfd{};
   DescribePixelFormat(dc, format, sizeof pfd, &pfd);
   Report("pixel_format", format);
   Report("pixel_format_count", DescribePixelFormat(dc, 1, sizeof pfd, nullptr));
@@ -143,7 +143,7 @@ void ReportPixelFormat(HDC dc, int format) {
 
 int RunWindow() {
   const HINSTANCE instance = GetModuleHandleW(nullptr);
-  WNDCLASSW windowClass {};
+  WNDCLASSW windowClass{};
   windowClass.style = CS_OWNDC;
   windowClass.lpfnWndProc = ProbeWindowProc;
   windowClass.hInstance = instance;
@@ -151,14 +151,14 @@ int RunWindow() {
   windowClass.lpszClassName = L"Kiln WGL probe";
   if (RegisterClassW(&windowClass) == 0) return 1;
   const DWORD style = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
-  RECT rect {0, 0, kClientWidth, kClientHeight};
+  RECT rect{0, 0, kClientWidth, kClientHeight};
   AdjustWindowRectEx(&rect, style, FALSE, 0);
-  const HWND window = CreateWindowExW(0, windowClass.lpszClassName, L"Kiln WGL probe", style, CW_USEDEFAULT,
-                                      CW_USEDEFAULT, rect.right - rect.left, rect.bottom - rect.top, nullptr,
-                                      nullptr, instance, nullptr);
+  const HWND window =
+      CreateWindowExW(0, windowClass.lpszClassName, L"Kiln WGL probe", style, CW_USEDEFAULT, CW_USEDEFAULT,
+                      rect.right - rect.left, rect.bottom - rect.top, nullptr, nullptr, instance, nullptr);
   if (window == nullptr) return 1;
   const HDC dc = GetDC(window);
-  PIXELFORMATDESCRIPTOR wanted {};
+  PIXELFORMATDESCRIPTOR wanted{};
   wanted.nSize = sizeof wanted;
   wanted.nVersion = 1;
   wanted.dwFlags = PFD_DRAW_TO_WINDOW | PFD_SUPPORT_OPENGL | PFD_DOUBLEBUFFER;
@@ -175,17 +175,19 @@ int RunWindow() {
   Report("gl_version", reinterpret_cast<const char*>(glGetString(GL_VERSION)));
   using SwapInterval = BOOL(WINAPI*)(int);
   using GetSwapInterval = int(WINAPI*)();
-  const auto swapInterval = reinterpret_cast<SwapInterval>(reinterpret_cast<void*>(wglGetProcAddress("wglSwapIntervalEXT")));
-  const auto getSwapInterval = reinterpret_cast<GetSwapInterval>(reinterpret_cast<void*>(wglGetProcAddress("wglGetSwapIntervalEXT")));
+  const auto swapInterval =
+      reinterpret_cast<SwapInterval>(reinterpret_cast<void*>(wglGetProcAddress("wglSwapIntervalEXT")));
+  const auto getSwapInterval =
+      reinterpret_cast<GetSwapInterval>(reinterpret_cast<void*>(wglGetProcAddress("wglGetSwapIntervalEXT")));
   Report("wgl_swap_interval_ext", swapInterval != nullptr ? 1 : 0);
   if (swapInterval != nullptr) Report("wgl_swap_interval_1", swapInterval(1) ? 1 : 0);
   if (getSwapInterval != nullptr) Report("wgl_get_swap_interval", getSwapInterval());
 
   ShowWindow(window, SW_SHOW);
-  RECT client {};
+  RECT client{};
   GetClientRect(window, &client);
   Report("client_size", std::to_string(client.right) + "x" + std::to_string(client.bottom));
-  RECT outer {};
+  RECT outer{};
   GetWindowRect(window, &outer);
   Report("window_size", std::to_string(outer.right - outer.left) + "x" + std::to_string(outer.bottom - outer.top));
 
