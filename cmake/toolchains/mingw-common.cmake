@@ -38,10 +38,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-# Static archives only: Debian's MinGW zlib also ships an import library for zlib1.dll, which
-# must not win.
-set(CMAKE_FIND_LIBRARY_SUFFIXES .a)
-set(CMAKE_FIND_LIBRARY_PREFIXES lib "")
+# Debian's MinGW zlib also ships libz.dll.a, the import library of zlib1.dll, which find_library
+# prefers (the platform module puts .dll.a first, after this file has run); take the archive.
+set(ZLIB_USE_STATIC_LIBS ON)
 
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static-libgcc -static-libstdc++")

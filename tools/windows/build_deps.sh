@@ -166,14 +166,20 @@ build_cmake() {
   rm -rf "$build"
   rm -f "$prefix/.stamps/$name-"*
   mkdir -p "$prefix/.stamps"
+  mkdir -p "$build"
+  # From inside the build folder, and with absolute install folders: libjpeg-turbo resolves a
+  # relative CMAKE_INSTALL_LIBDIR against the working directory.
   {
+    cd "$build" &&
     cmake -S "$source" -B "$build" -G "Unix Makefiles" \
       -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DKILN_WINDOWS_DEPS="$prefix" \
-      -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" -DCMAKE_INSTALL_LIBDIR=lib \
+      -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" -DCMAKE_INSTALL_LIBDIR="$prefix/lib" \
+      -DCMAKE_INSTALL_INCLUDEDIR="$prefix/include" -DCMAKE_INSTALL_BINDIR="$prefix/bin" \
       -DBUILD_SHARED_LIBS=OFF "$@" &&
       make -C "$build" -j"$jobs" &&
       make -C "$build" install
-  } >"$log" 2>&1 || { tail -30 "$log" >&2; fail "$name $version for $target failed (log: $log)"; }
+  } >"$log" 2>&1 || { cd "$root"; tail -30 "$log" >&2; fail "$name $version for $target failed (log: $log)"; }
+  cd "$root"
   rm -rf "$build"
   touch "$stamp"
   say "$name $version for $target built in $((SECONDS - start)) s"
