@@ -52,6 +52,10 @@ class Descriptor {
     return fd;
   }
   bool Close() { return ::close(Take()) == 0; }
+  void Reset(int fd) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = fd;
+  }
 
  private:
   int fd_;
@@ -212,6 +216,8 @@ LockAttempt TryLockFolder(const Text& folder, FolderLock& lock) {
   }
   const Text path = Joined(folder, kLockFileName);
   Descriptor fd(::open(Native(path).c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644));
+  // One that another user's killed run left can still be locked, and removed on release.
+  if (fd.Get() < 0 && errno == EACCES) fd.Reset(::open(Native(path).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
   if (fd.Get() < 0) {
     Fail();
     return LockAttempt::kFailed;

@@ -901,6 +901,17 @@ TEST(FolderLock, KeepsOutEveryOtherHolderAndLeavesNothingBehind) {
       EXPECT_EQ(filecommit::TryLockFolder(folder, lock), LockAttempt::kLocked);
     }
     EXPECT_TRUE(fs::is_empty(dir.Path()));
+    if (throughFile && CanRunUnprivileged()) {
+      // Left by a killed root run: the player's run still gets the lock, and removes the file.
+      WriteFileBytes(dir.Path() / filecommit::kLockFileName, "");
+      fs::permissions(dir.Path(), fs::perms(0777));
+      const int status = RunUnprivilegedInChild([&] {
+        filecommit::FolderLock lock;
+        return filecommit::TryLockFolder(folder, lock) == LockAttempt::kLocked ? 0 : 1;
+      });
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+      EXPECT_TRUE(fs::is_empty(dir.Path()));
+    }
 
     // Holders racing for it: inside the lock, nobody else is. A lock file removed by one holder
     // while another has just opened it must not let two in.
