@@ -1,10 +1,6 @@
-# The 2D layer benchmark counts GL calls by wrapping the GL entry points at link time, and starts
-# its X server with the tests' fixture.
+# The 2D layer benchmark counts GL calls by wrapping the GL entry points at link time.
 if(TARGET draw2d_bench)
   target_link_libraries(draw2d_bench PRIVATE OpenGL::GL)
-  if(TARGET kiln_test_support)
-    target_link_libraries(draw2d_bench PRIVATE kiln_test_support)
-  endif()
   foreach(fn glBegin glEnd glVertex2f glTexCoord2f glColor4ubv glEnable glDisable glBlendFunc glAlphaFunc glBindTexture)
     target_link_options(draw2d_bench PRIVATE "LINKER:--wrap=${fn}")
   endforeach()

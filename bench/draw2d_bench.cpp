@@ -11,6 +11,7 @@
 
 #include <vector>
 
+#include "bench/ratio_report.h"
 #include "runtime/draw2d/draw2d.h"
 #include "runtime/draw2d/gl_flat2d_driver.h"
 #include "runtime/graphics/graphics.h"
@@ -153,4 +154,6 @@ BENCHMARK(BM_StatusFrameRawGL)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  return kiln::bench::RunWithRatios(argc, argv, {{"BM_StatusFrame2DLayer", "BM_StatusFrameRawGL"}});
+}

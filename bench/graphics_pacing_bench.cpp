@@ -5,23 +5,19 @@
 // drift against 10 s (ms), and CPU time used per second of wall time (ms/s); then the ratios
 // paced / reference. Needs an X server: starts a private Xvfb when DISPLAY is unset.
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <time.h>
-#include <unistd.h>
 
 #include <GL/gl.h>
 
 #include <algorithm>
 #include <chrono>
-#include <cstdlib>
-#include <string>
 #include <thread>
 
+#include "bench/ratio_report.h"
 #include "runtime/core/clock.h"
 #include "runtime/graphics/frame_pacing.h"
 #include "runtime/graphics/gl_graphics.h"
+#include "tests/support/x_server.h"
 
 namespace {
 
@@ -29,34 +25,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kFrames = 600;
 
-pid_t xvfbPid = 0;
-
-void StopXvfb() {
-  if (xvfbPid > 0) {
-    kill(xvfbPid, SIGTERM);
-    waitpid(xvfbPid, nullptr, 0);
-  }
-}
-
-bool StartXvfbIfNeeded() {
-  const char* display = std::getenv("DISPLAY");
-  if (display != nullptr && *display != 0) return true;
-  std::string name = ":" + std::to_string(600 + getpid() % 300);
-  xvfbPid = fork();
-  if (xvfbPid == 0) {
-    int devnull = open("/dev/null", O_WRONLY);
-    dup2(devnull, 1);
-    dup2(devnull, 2);
-    execlp("Xvfb", "Xvfb", name.c_str(), "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
-           "+extension", "GLX", "-noreset", static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  if (xvfbPid < 0) return false;
-  std::atexit(StopXvfb);
-  std::this_thread::sleep_for(std::chrono::milliseconds(800));
-  setenv("DISPLAY", name.c_str(), 1);
-  return true;
-}
 
 double CpuSeconds() {
   timespec ts{};
@@ -96,7 +64,7 @@ LoopFigures MeasureLoop(Clock::time_point start, Present present) {
 }
 
 void BM_PacedPresentVersusSleepUntil(benchmark::State& state) {
-  if (!StartXvfbIfNeeded()) {
+  if (!kiln::test::EnsureXServer()) {
     state.SkipWithError("no X server");
     return;
   }
@@ -145,7 +113,7 @@ BENCHMARK(BM_PacedPresentVersusSleepUntil)->Iterations(1)->Unit(benchmark::kMill
 
 // The cost of one unpaced present of a cleared 640x480 window (software GL).
 void BM_UnpacedPresent(benchmark::State& state) {
-  if (!StartXvfbIfNeeded()) {
+  if (!kiln::test::EnsureXServer()) {
     state.SkipWithError("no X server");
     return;
   }
@@ -165,4 +133,4 @@ BENCHMARK(BM_UnpacedPresent)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) { return kiln::bench::RunWithRatios(argc, argv, {}); }

@@ -8,13 +8,13 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include <jpeglib.h>
 
+#include "bench/ratio_report.h"
 #include "runtime/pixmap/pixmap_loader.h"
 #include "runtime/pixmap/pixmap_loaders.h"
 #include "runtime/stream/ram_stream.h"
@@ -165,35 +165,11 @@ BENCHMARK(BM_Jpeg640x480_LibjpegDirect)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Png640x480Rgba_PixmapFromUrl)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Png640x480Rgba_LibpngDirect)->Unit(benchmark::kMillisecond);
 
-// Console output as usual, plus the time per iteration of each benchmark for the ratios.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) {
-      if (run.iterations > 0) seconds_[run.benchmark_name()] = run.GetAdjustedRealTime();
-    }
-  }
-  void PrintRatio(const std::string& ours, const std::string& reference) const {
-    auto a = seconds_.find(ours);
-    auto b = seconds_.find(reference);
-    if (a == seconds_.end() || b == seconds_.end() || b->second <= 0) return;
-    std::printf("ratio %-34s / %-34s = %.2f\n", ours.c_str(), reference.c_str(), a->second / b->second);
-  }
-
- private:
-  std::map<std::string, double> seconds_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
   kiln::InitPixmapLoaders();
-  benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  reporter.PrintRatio("BM_Jpeg640x480_PixmapFromUrl", "BM_Jpeg640x480_LibjpegDirect");
-  reporter.PrintRatio("BM_Png640x480Rgba_PixmapFromUrl", "BM_Png640x480Rgba_LibpngDirect");
-  benchmark::Shutdown();
-  return 0;
+  return kiln::bench::RunWithRatios(argc, argv,
+                                    {{"BM_Jpeg640x480_PixmapFromUrl", "BM_Jpeg640x480_LibjpegDirect"},
+                                     {"BM_Png640x480Rgba_PixmapFromUrl", "BM_Png640x480Rgba_LibpngDirect"}});
 }

@@ -2,8 +2,10 @@
 #include <benchmark/benchmark.h>
 
 #include <cstring>
+#include <string>
 #include <vector>
 
+#include "bench/ratio_report.h"
 #include "runtime/pixmap/pixmap.h"
 
 namespace {
@@ -103,4 +105,15 @@ BENCHMARK(BM_ApplyMaskColor_640x480);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  const std::string rows = "BM_Memcpy_RGBA8888_rows", copy = "BM_Copy_640x480_RGBA";
+  return kiln::bench::RunWithRatios(argc, argv,
+                                    {{"BM_ConvertPixelRun_RGB888_to_RGBA8888", rows},
+                                     {"BM_ConvertPixelRun_BGRA8888_to_RGBA8888", rows},
+                                     {"BM_ConvertPixelRun_BGR888_to_RGBA8888", rows},
+                                     {"BM_ConvertPixelRun_Grey8_to_RGBA8888", rows},
+                                     {"BM_ConvertPixelRun_RGBA8888_to_BGR888", rows},
+                                     {"BM_ScalePixmap_640x480_to_800x600", copy},
+                                     {"BM_ScalePixmap_640x480_to_512x512", copy},
+                                     {"BM_ApplyMaskColor_640x480", copy}});
+}

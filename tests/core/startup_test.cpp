@@ -6,7 +6,7 @@
 #include <filesystem>
 
 #include "runtime/core/startup_rules.h"
-#include "tests/core/child_process.h"
+#include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
 
 namespace kiln {
@@ -15,10 +15,17 @@ namespace {
 namespace fs = std::filesystem;
 using test::ChildResult;
 using test::ReadFileBytes;
-using test::RunChild;
 using test::TempDir;
 
 const std::string kProbe = KILN_STARTUP_PROBE;
+
+// Runs `args[0]` in `workingDir` with DISPLAY set to `display` (removed when empty), killed after 30 s.
+ChildResult RunChild(const std::vector<std::string>& args, const std::string& workingDir,
+                     const std::string& display = "") {
+  std::optional<std::string> value;
+  if (!display.empty()) value = display;
+  return test::RunProgram(args, {.environment = {{"DISPLAY", value}}, .workingDir = workingDir});
+}
 
 TEST(StartupRules, FolderOfExecutableKeepsRootSlashes) {
   struct Case {

@@ -14,6 +14,7 @@
 #include "runtime/core/file_names.h"
 #include "runtime/filesystem/filesystem.h"
 #include "runtime/stream/c_stream.h"
+#include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
 
 namespace kiln {
@@ -408,16 +409,15 @@ TEST_F(FileSystem, ChangeDirMovesTheWorkingDirectory) {
   free(old);
 }
 
-// Root ignores permission bits, so these run in a child that has become an ordinary user.
+// Root ignores permission bits, so these run in a child that has become an ordinary user. The
+// child's exit code: 0 when its expectations held.
 int RunAsNobody(void (*body)(const fs::path&), const fs::path& dir) {
-  pid_t pid = fork();
-  if (pid == 0) {
-    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(3);
-    body(dir);
-    _exit(::testing::Test::HasFailure() ? 1 : 0);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
+  int status = test::RunInChild(
+      [&] {
+        body(dir);
+        return ::testing::Test::HasFailure() ? 1 : 0;
+      },
+      {.unprivileged = true});
   return WIFEXITED(status) ? WEXITSTATUS(status) : 100;
 }
 

@@ -7,8 +7,6 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -24,6 +22,7 @@
 #include "runtime/stream/resources.h"
 #include "runtime/system/input.h"
 #include "runtime/system/system.h"
+#include "tests/support/child_process.h"
 #include "tests/support/x_server.h"
 
 namespace kiln {
@@ -257,8 +256,7 @@ TEST_F(GLWindow, FocusHoldsOffTheScreenSaverWithoutChangingTheServer) {
 
   int ready[2];
   ASSERT_EQ(pipe(ready), 0);
-  pid_t child = fork();
-  if (child == 0) {
+  std::unique_ptr<test::ChildProcess> child = test::ChildProcess::Fork([&] {
     Display* own = XOpenDisplay(nullptr);
     if (own != nullptr) {
       x11::HoldScreenSaver(own);
@@ -268,14 +266,13 @@ TEST_F(GLWindow, FocusHoldsOffTheScreenSaverWithoutChangingTheServer) {
     ssize_t written = write(ready[1], &byte, 1);
     (void)written;
     pause();
-    _exit(0);
-  }
+    return 0;
+  });
   close(ready[1]);
   char byte = 0;
   EXPECT_EQ(read(ready[0], &byte, 1), 1);
   close(ready[0]);
-  kill(child, SIGKILL);
-  waitpid(child, nullptr, 0);
+  child->Kill();
   EXPECT_EQ(ServerScreenSaverTimeout(), 600);
 }
 
@@ -532,12 +529,11 @@ TEST_F(GLWindow, ClosingAtExitReleasesContextAndWindow) {
   char self[4096] = {0};
   ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
   ASSERT_GT(length, 0);
-  std::string command = std::string("KILN_GL_EXIT_CHILD=1 '") + self +
-                        "' --gtest_filter=GLWindowExitChild.OpensPresentsAndExits >/dev/null 2>&1";
-  int status = std::system(command.c_str());
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 42) << "3: window still set, 4: context current, 5: window exists, "
-                                       "6/8: swap interval, 7: no window, 9: GL driver not installed";
+  test::ChildResult child = test::RunProgram({self, "--gtest_filter=GLWindowExitChild.OpensPresentsAndExits"},
+                                             {.environment = {{"KILN_GL_EXIT_CHILD", "1"}}}, 300000);
+  ASSERT_EQ(child.signal, 0);
+  EXPECT_EQ(child.exitCode, 42) << "3: window still set, 4: context current, 5: window exists, "
+                                   "6/8: swap interval, 7: no window, 9: GL driver not installed";
 }
 
 }  // namespace

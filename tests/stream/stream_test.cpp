@@ -2,7 +2,6 @@
 
 #include <sys/resource.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <climits>
@@ -16,6 +15,7 @@
 #include "runtime/stream/stream_factory.h"
 #include "runtime/stream/stream_functions.h"
 #include "runtime/stream/stream_module.h"
+#include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
 
 namespace kiln {
@@ -261,22 +261,19 @@ TEST_F(StreamTest, ReadStringOfAWrongLengthFailsWithoutAHugeBuffer) {
   GTEST_SKIP() << "an address-space limit does not mix with the sanitizer's shadow memory";
 #else
   // A length field read from damaged data must not make the reader ask for gigabytes up front.
-  pid_t pid = fork();
-  if (pid == 0) {
-    rlimit limit{1u << 30, 1u << 30};
-    if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(3);
-    std::string block = "short";
-    try {
-      Over(block)->ReadString(INT_MAX);
-    } catch (const TStreamReadException&) {
-      _exit(0);
-    } catch (...) {
-      _exit(2);
-    }
-    _exit(1);
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  int status = test::RunInChild(
+      [] {
+        std::string block = "short";
+        try {
+          Over(block)->ReadString(INT_MAX);
+        } catch (const TStreamReadException&) {
+          return 0;
+        } catch (...) {
+          return 2;
+        }
+        return 1;
+      },
+      {.limits = {{RLIMIT_AS, 1u << 30}}});
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
 #endif

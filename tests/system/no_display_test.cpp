@@ -2,10 +2,8 @@
 // to standard error. The checks run in a child copy of this test binary started without DISPLAY.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -13,6 +11,7 @@
 #include "runtime/system/event_queue.h"
 #include "runtime/system/input.h"
 #include "runtime/system/system.h"
+#include "tests/support/child_process.h"
 
 namespace kiln {
 namespace {
@@ -39,18 +38,13 @@ TEST(NoDisplay, PumpingAndMessageBoxesWorkWithoutAServer) {
     EXPECT_EQ(AskFileName("t", "png", 0, ""), Text());
     return;
   }
-  std::string command = "env -u DISPLAY " + std::string(kChildFlag) + "=1 /proc/" + std::to_string(getpid()) +
-                        "/exe --gtest_filter=NoDisplay.* 2>&1";
-  FILE* child = popen(command.c_str(), "r");
-  ASSERT_NE(child, nullptr);
-  std::string output;
-  char buffer[4096];
-  size_t count = 0;
-  while ((count = fread(buffer, 1, sizeof buffer, child)) > 0) output.append(buffer, count);
-  int status = pclose(child);
-  ASSERT_TRUE(WIFEXITED(status)) << output;
-  EXPECT_EQ(WEXITSTATUS(status), 0) << output;
-  EXPECT_NE(output.find("Headless: first\nHeadless: second\nHeadless: third\n"), std::string::npos) << output;
+  test::ChildResult child =
+      test::RunProgram({"/proc/" + std::to_string(getpid()) + "/exe", "--gtest_filter=NoDisplay.*"},
+                       {.environment = {{"DISPLAY", std::nullopt}, {kChildFlag, "1"}}});
+  const std::string output = child.out + child.err;
+  ASSERT_EQ(child.signal, 0) << output;
+  EXPECT_EQ(child.exitCode, 0) << output;
+  EXPECT_NE(child.err.find("Headless: first\nHeadless: second\nHeadless: third\n"), std::string::npos) << output;
 }
 
 }  // namespace
