@@ -49,8 +49,9 @@ kiln_wine_check() {
 # The Wine version a prefix was booted with, and the time of the wine.inf it was set up from: with
 # another one the first program of every session would update the prefix, which takes as long as a
 # boot (and would write through the hard links of private prefixes).
+# The last number is the revision of the set-up below, so that a changed set-up makes a new prefix.
 kiln_wine_version() {
-  echo "$("$kiln_wine_bin/wine64" --version 2>/dev/null) $(stat -c %Y /usr/share/wine/wine.inf 2>/dev/null)"
+  echo "$("$kiln_wine_bin/wine64" --version 2>/dev/null) $(stat -c %Y /usr/share/wine/wine.inf 2>/dev/null) 2"
 }
 
 kiln_wine_booted() {
@@ -71,10 +72,13 @@ kiln_wine_boot() {
     local log=$kiln_wine_prefix_dir.boot.log start=$SECONDS
     # Without a display: the boot needs none, and it must not depend on one that goes away.
     unset DISPLAY
-    # A crash of a program without an exception filter must end it, not wait on winedbg's dialog.
+    # A fault that no exception filter handles ends the program with the fault code (0xC0000005:
+    # exit code 5) when no debugger can start. winedbg --auto would wait on its crash dialog on a
+    # display, and in about one run of 16 ends the program with exit code 0.
     if ! kiln_wine_env timeout -k 10 "$kiln_wine_boot_limit" "$kiln_wine_bin/wine64" wineboot -i >"$log" 2>&1 ||
-       ! kiln_wine_env timeout -k 10 60 "$kiln_wine_bin/wine64" reg add 'HKCU\Software\Wine\WineDbg' \
-           /v ShowCrashDialog /t REG_DWORD /d 0 /f >>"$log" 2>&1 ||
+       ! kiln_wine_env timeout -k 10 60 "$kiln_wine_bin/wine64" reg add \
+           'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /t REG_SZ \
+           /d 'kiln-no-debugger.exe %ld %ld' /f >>"$log" 2>&1 ||
        ! kiln_wine_env timeout -k 10 "$kiln_wine_boot_limit" "$kiln_wine_bin/wineserver64" -w >>"$log" 2>&1 ||
        [[ ! -f $kiln_wine_prefix_dir/system.reg ]]; then
       kiln_wine_env timeout 20 "$kiln_wine_bin/wineserver64" -k >/dev/null 2>&1
@@ -88,9 +92,11 @@ kiln_wine_boot() {
 }
 
 # kiln_wine <seconds> <program> [arguments...]: runs a Windows program under Wine for at most that
-# long and returns its exit code (the low 8 bits of the Windows one; 124 when the time ran out,
-# after which the prefix's wineserver and its helper processes are ended too). Standard input,
-# output and error are the caller's.
+# long and returns its exit code (the low 8 bits of the Windows one; 124 when the time ran out).
+# The program is the wine64 process itself, which the time limit ends; in a private prefix the
+# wineserver and its helper processes are ended too (in the shared one they may serve others).
+# Standard input, output and error are the caller's; a Windows program's text-mode output ends its
+# lines in CR LF.
 kiln_wine() {
   local limit=$1
   shift
@@ -99,7 +105,7 @@ kiln_wine() {
   kiln_wine_env timeout -k 5 "$limit" "$kiln_wine_bin/wine64" "$@" || status=$?
   if [[ $status -eq 124 || $status -eq 137 ]]; then
     echo "wine: $1 did not end within $limit s" >&2
-    kiln_wine_stop
+    [[ $kiln_wine_prefix_dir == "$kiln_wine_shared_prefix" ]] || kiln_wine_stop
     status=124
   fi
   return $status
