@@ -3,7 +3,6 @@
 // LastSystemError.
 #pragma once
 
-#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
