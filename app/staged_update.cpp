@@ -278,7 +278,10 @@ EarlierRun StagedUpdate::RecoverInterruptedRun() {
   for (const JournalRecord& record : journal.records) AddOnce(folders, FolderOf(record.path));
   const std::map<Text, Leftovers> leftovers = FindLeftovers(folders);
 
-  if (committed) {
+  // A staging file beside the mark was never moved: the earlier run did not complete its update.
+  const bool moved =
+      std::none_of(leftovers.begin(), leftovers.end(), [](const auto& found) { return found.second.staging; });
+  if (committed && moved) {
     // The earlier run had moved every file into place: only its kept originals are left to drop.
     // A failure here must not roll that update back, so this run counts as having nothing to undo,
     // and the mark stays for the next run.
@@ -343,7 +346,18 @@ EarlierRun StagedUpdate::RecoverInterruptedRun() {
     first.earlierRun = EarlierRun::kUndone;
     throw first;
   }
+  // The journal before the staging files: a mark left with none of them would pass for a completed
+  // update.
   const EarlierRun outcome = restored ? EarlierRun::kUndone : EarlierRun::kNone;
+  for (const auto& [there, path] : {std::pair{journaled, journalPath}, std::pair{committed, markPath}}) {
+    fc::ClearSystemError();
+    if (there && !fc::RemoveFile(path)) {
+      throw PatchFailure{.file = path,
+                         .reason = WithReason("Cannot remove the journal of an earlier run"),
+                         .cause = FailureCause::kEarlierRunNotFinished,
+                         .earlierRun = outcome};
+    }
+  }
   for (const auto& [path, left] : leftovers) {
     fc::ClearSystemError();
     if (!RemoveLeftovers(path, left, false)) {
@@ -352,13 +366,6 @@ EarlierRun StagedUpdate::RecoverInterruptedRun() {
                          .cause = FailureCause::kEarlierRunNotFinished,
                          .earlierRun = outcome};
     }
-  }
-  fc::ClearSystemError();
-  if (journaled && !fc::RemoveFile(journalPath)) {
-    throw PatchFailure{.file = journalPath,
-                       .reason = WithReason("Cannot remove the journal of an earlier run"),
-                       .cause = FailureCause::kEarlierRunNotFinished,
-                       .earlierRun = outcome};
   }
   // What the destinations are now, after the restore.
   if (restored) Examine();
@@ -486,16 +493,17 @@ void StagedUpdate::Commit() {
       Fail(e.target, WithReason("Cannot replace the file"), CauseOfSystemError(false));
     e.moved = true;
   }
-  Sync({}, folders_);
 
-  // From here on the update counts as done, even for a run that is killed before it cleans up.
+  // From here on the update counts as done, even for a run that is killed before it cleans up. The
+  // mark reaches the disk together with the moves: a run cut off before all of them did leaves a
+  // staging file beside the mark, or no mark, and the next run undoes it either way.
   const Text mark = CommittedMarkerName(journalFolder_);
   fc::ClearSystemError();
   if (!fc::ReplaceFile(JournalName(journalFolder_), mark)) {
     Fail(mark, WithReason("Cannot record the completed update"), CauseOfSystemError(true));
   }
   markWritten_ = true;
-  Sync({}, {journalFolder_});
+  Sync({}, folders_);
   committed_ = true;
 
   // The mark goes only when every kept original is gone for good: a leftover original must never be

@@ -702,6 +702,15 @@ TEST_F(ExportTest, LeftoversOfEarlierRunsAreUndoneOrKept) {
         {".zpatch-journal", "zpatch-journal 1\nkept ./PatchLog1.txt\nnew ./Zunto.exe\nend\n"}},
        true,
        FailureCause::kOther},
+      // The mark and the moves reach the disk together; after a power cut the mark may be there
+      // while a move is not.
+      {"mark of a run whose last move did not reach the disk",
+       {{"PatchLog1.txt", "new notes"},
+        {".PatchLog1.txt.zpatch-bak", "old contents of ./PatchLog1.txt"},
+        {"Zunto.exe", "new game"},
+        {".Anleitung.pdf.zpatch-tmp", "new manual"},
+        {".zpatch-committed", "zpatch-journal 1\nkept ./PatchLog1.txt\nnew ./Zunto.exe\nkept ./Anleitung.pdf\nend\n"}},
+       true, FailureCause::kOther},
       // Written before anything was moved: the files it calls new are the player's own.
       {"journal cut short",
        {{"Zunto.exe", "the player's own file"},
