@@ -2,6 +2,7 @@
 
 #include "runtime/core/file_names.h"
 #include "runtime/core/internal/process_backend.h"
+#include "runtime/core/run_once.h"
 #include "runtime/core/runtime.h"
 #include "runtime/core/startup_rules.h"
 
@@ -52,9 +53,8 @@ void EmitDebugLine(const Text& line) {
 void SetDebugLineHook(DebugLineHook hook) { debugLineHook = hook; }
 
 void InitCoreModule() {
-  static bool done = false;
-  if (done) return;
-  done = true;
+  // The core's types and globals are ready before main; the guard keeps the shape of the others.
+  RunOnce([] {});
 }
 
 }  // namespace kiln

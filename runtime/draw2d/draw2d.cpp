@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "runtime/core/run_once.h"
 #include "runtime/draw2d/flat2d_graphics.h"
 #include "runtime/draw2d/internal/float_rules.h"
 #include "runtime/font/font.h"
@@ -66,12 +67,11 @@ int64_t WrapTile(int64_t r, int64_t w) { return ((r % w) + w) % w; }
 }  // namespace
 
 void InitDraw2DModule() {
-  static bool done = false;
-  if (done) return;
-  done = true;
-  InitGraphicsModule();
-  InitImageFontModule();
-  InitInputState();
+  RunOnce([] {
+    InitGraphicsModule();
+    InitImageFontModule();
+    InitInputState();
+  });
 }
 
 void ClearScreen() {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "runtime/core/run_once.h"
 #include "runtime/draw2d/draw2d.h"
 #include "runtime/draw2d/internal/float_rules.h"
 #include "runtime/draw2d/internal/gl_draw_state.h"
@@ -253,12 +254,11 @@ Ref<TGLFlat2DDriver> TheGLFlat2DDriver() {
 }
 
 void InitGLDraw2DModule() {
-  static bool done = false;
-  if (done) return;
-  done = true;
-  InitDraw2DModule();
-  InitGLGraphicsModule();
-  InstallGraphicsDriver(TheGLFlat2DDriver()->Create(), BackBufferFlag);
+  RunOnce([] {
+    InitDraw2DModule();
+    InitGLGraphicsModule();
+    InstallGraphicsDriver(TheGLFlat2DDriver()->Create(), BackBufferFlag);
+  });
 }
 
 }  // namespace kiln

@@ -1,5 +1,6 @@
 #include "runtime/filesystem/filesystem.h"
 
+#include "runtime/core/run_once.h"
 #include "runtime/core/runtime.h"
 #include "runtime/filesystem/internal/file_system_backend.h"
 #include "runtime/filesystem/memory_stream.h"
@@ -291,10 +292,9 @@ std::vector<Text> LoadDir(Text path, int skipDots) {
 }
 
 void InitFileSystemModule() {
-  static bool done = false;
-  if (done) return;
-  done = true;
-  InitStreamModule();
+  RunOnce([] {
+    InitStreamModule();
+  });
 }
 
 }  // namespace kiln

@@ -1,6 +1,7 @@
 #include "runtime/font/font.h"
 
 #include "runtime/core/registry.h"
+#include "runtime/core/run_once.h"
 #include "runtime/core/runtime.h"
 
 namespace kiln {
@@ -23,10 +24,9 @@ Ref<TFont> FontFromLoaders(const Url& source, int size, int style) {
 }
 
 void InitFontModule() {
-  static bool done = false;
-  if (done) return;
-  done = true;
-  InitCoreModule();
+  RunOnce([] {
+    InitCoreModule();
+  });
 }
 
 }  // namespace kiln

@@ -9,6 +9,7 @@
 #include FT_FREETYPE_H
 
 #include "runtime/core/file_names.h"
+#include "runtime/core/run_once.h"
 #include "runtime/core/runtime.h"
 #include "runtime/font/freetype_font.h"
 #include "runtime/pixmap/pixmap_module.h"
@@ -185,13 +186,12 @@ Ref<TPixmap> PadGlyphPixmap(const Ref<TPixmap>& pixmap) {
 }
 
 void InitFreeTypeFontModule() {
-  static bool done = false;
-  if (done) return;
-  done = true;
-  InitCoreModule();
-  InitFontModule();
-  InitPixmapModule();
-  AddFontLoader(MakeRef<TFreeTypeFontLoader>());
+  RunOnce([] {
+    InitCoreModule();
+    InitFontModule();
+    InitPixmapModule();
+    AddFontLoader(MakeRef<TFreeTypeFontLoader>());
+  });
 }
 
 }  // namespace kiln

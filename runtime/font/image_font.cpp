@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "runtime/core/run_once.h"
 #include "runtime/pixmap/pixmap_module.h"
 #include "runtime/stream/resources.h"
 
@@ -128,12 +129,11 @@ Ref<TImageFont> TImageFont::CreateDefault() {
 }
 
 void InitImageFontModule() {
-  static bool done = false;
-  if (done) return;
-  done = true;
-  AddEmbeddedResource(kDefaultFontResource, kiln_builtin_font_bits, kDefaultFontBytes);
-  InitFontModule();
-  InitPixmapModule();
+  RunOnce([] {
+    AddEmbeddedResource(kDefaultFontResource, kiln_builtin_font_bits, kDefaultFontBytes);
+    InitFontModule();
+    InitPixmapModule();
+  });
 }
 
 }  // namespace kiln

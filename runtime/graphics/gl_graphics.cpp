@@ -1,5 +1,6 @@
 #include "runtime/graphics/gl_graphics.h"
 
+#include "runtime/core/run_once.h"
 #include "runtime/graphics/internal/gl_context.h"
 #include "runtime/graphics/internal/gl_text_font.h"
 #include "runtime/stream/resources.h"
@@ -76,12 +77,11 @@ Ref<TGLGraphicsDriver> TheGLGraphicsDriver() {
 }
 
 void InitGLGraphicsModule() {
-  static bool done = false;
-  if (done) return;
-  done = true;
-  InitGraphicsModule();
-  AddEmbeddedResource("gldrawtextfont.bin", GLTextFontBytes(), GLTextFontSize());
-  InstallGraphicsDriver(TheGLGraphicsDriver(), BackBufferFlag);
+  RunOnce([] {
+    InitGraphicsModule();
+    AddEmbeddedResource("gldrawtextfont.bin", GLTextFontBytes(), GLTextFontSize());
+    InstallGraphicsDriver(TheGLGraphicsDriver(), BackBufferFlag);
+  });
 }
 
 }  // namespace kiln

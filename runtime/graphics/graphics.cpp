@@ -1,5 +1,6 @@
 #include "runtime/graphics/graphics.h"
 
+#include "runtime/core/run_once.h"
 #include "runtime/core/runtime.h"
 #include "runtime/graphics/frame_pacing.h"
 #include "runtime/system/hooks.h"
@@ -40,13 +41,12 @@ Text TGraphicsMode::ToString() const {
 }
 
 void InitGraphicsModule() {
-  static bool done = false;
-  if (done) return;
-  done = true;
-  InitCoreModule();
-  InitSystemModule();
-  InitInputState();
-  State().flipHookId = NewHookId();
+  RunOnce([] {
+    InitCoreModule();
+    InitSystemModule();
+    InitInputState();
+    State().flipHookId = NewHookId();
+  });
 }
 
 int GraphicsSeq() { return State().graphicsSeq; }

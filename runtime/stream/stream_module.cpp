@@ -1,5 +1,6 @@
 #include "runtime/stream/stream_module.h"
 
+#include "runtime/core/run_once.h"
 #include "runtime/core/runtime.h"
 #include "runtime/stream/endian_stream.h"
 #include "runtime/stream/ram_stream.h"
@@ -7,13 +8,12 @@
 namespace kiln {
 
 void InitStreamModule() {
-  static bool done = false;
-  if (done) return;
-  done = true;
-  InitCoreModule();
-  // Created in this order, so asked in the reverse one.
-  TStreamFactory::Register(MakeRef<TRamStreamFactory>());
-  TStreamFactory::Register(MakeRef<TXEndianStreamFactory>());
+  RunOnce([] {
+    InitCoreModule();
+    // Created in this order, so asked in the reverse one.
+    TStreamFactory::Register(MakeRef<TRamStreamFactory>());
+    TStreamFactory::Register(MakeRef<TXEndianStreamFactory>());
+  });
 }
 
 }  // namespace kiln

@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "runtime/core/run_once.h"
 #include "runtime/system/hooks.h"
 #include "runtime/system/system.h"
 
@@ -108,14 +109,13 @@ Text CurrentEventText() {
 }
 
 void InitEventQueue() {
-  static bool done = false;
-  if (done) return;
-  done = true;
-  InitEventModule();
-  InitSystemModule();
-  EmptyEvent();
-  Current();
-  InsertHook(EventHookId(), QueueEventHook, nullptr, kQueueHookPriority);
+  RunOnce([] {
+    InitEventModule();
+    InitSystemModule();
+    EmptyEvent();
+    Current();
+    InsertHook(EventHookId(), QueueEventHook, nullptr, kQueueHookPriority);
+  });
 }
 
 }  // namespace kiln

@@ -1,5 +1,6 @@
 #include "runtime/system/events.h"
 
+#include "runtime/core/run_once.h"
 #include "runtime/core/runtime.h"
 #include "runtime/system/hooks.h"
 
@@ -111,13 +112,12 @@ int32_t NewUserEventId(const Text& name) {
 }
 
 void InitEventModule() {
-  static bool done = false;
-  if (done) return;
-  done = true;
-  InitCoreModule();
-  InitHookModule();
-  for (const auto& entry : kEventNames) TEvent::RegisterId(entry.id, entry.name);
-  eventHookId = NewHookId();
+  RunOnce([] {
+    InitCoreModule();
+    InitHookModule();
+    for (const auto& entry : kEventNames) TEvent::RegisterId(entry.id, entry.name);
+    eventHookId = NewHookId();
+  });
 }
 
 }  // namespace kiln

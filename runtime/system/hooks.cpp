@@ -3,6 +3,7 @@
 #include <array>
 
 #include "runtime/core/exceptions.h"
+#include "runtime/core/run_once.h"
 
 namespace kiln {
 namespace {
@@ -69,10 +70,9 @@ void DeleteHook(int hookId, HookFunction func, const Ref<TObject>& context) {
 }
 
 void InitHookModule() {
-  static bool done = false;
-  if (done) return;
-  done = true;
-  HookLists();
+  RunOnce([] {
+    HookLists();
+  });
 }
 
 }  // namespace kiln

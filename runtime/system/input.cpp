@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 
+#include "runtime/core/run_once.h"
 #include "runtime/system/events.h"
 #include "runtime/system/hooks.h"
 #include "runtime/system/system.h"
@@ -124,13 +125,12 @@ int Motion(int index) {
 }  // namespace
 
 void InitInputState() {
-  static bool done = false;
-  if (done) return;
-  done = true;
-  InitEventModule();
-  InitSystemModule();
-  ClearKeyState();
-  ClearMouseState();
+  RunOnce([] {
+    InitEventModule();
+    InitSystemModule();
+    ClearKeyState();
+    ClearMouseState();
+  });
 }
 
 int StartInputTracking(const Ref<TObject>& source) {

@@ -4,6 +4,7 @@
 
 #include "runtime/core/clock.h"
 #include "runtime/core/exceptions.h"
+#include "runtime/core/run_once.h"
 #include "runtime/core/runtime.h"
 #include "runtime/filesystem/filesystem.h"
 #include "runtime/system/events.h"
@@ -109,14 +110,13 @@ Text TodayText() { return LocalTimeText("%d %b %Y"); }
 Text ClockText() { return LocalTimeText("%H:%M:%S"); }
 
 void InitSystemModule() {
-  static bool done = false;
-  if (done) return;
-  done = true;
-  InitCoreModule();
-  InitEventModule();
-  InitFileSystemModule();
-  Driver() = CreatePlatformSystemDriver();
-  SetFaultMessageBox(PlatformFaultMessageBox());
+  RunOnce([] {
+    InitCoreModule();
+    InitEventModule();
+    InitFileSystemModule();
+    Driver() = CreatePlatformSystemDriver();
+    SetFaultMessageBox(PlatformFaultMessageBox());
+  });
 }
 
 }  // namespace kiln

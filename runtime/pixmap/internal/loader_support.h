@@ -7,6 +7,7 @@
 #include <exception>
 #include <functional>
 
+#include "runtime/core/run_once.h"
 #include "runtime/pixmap/pixmap_loader.h"
 #include "runtime/pixmap/pixmap_module.h"
 #include "runtime/stream/stream.h"
@@ -17,11 +18,10 @@ namespace kiln {
 // A format module's initialiser: the pixmap module first, then the module's one loader, once.
 template <class Loader>
 void RegisterLoaderOnce() {
-  static bool done = false;
-  if (done) return;
-  done = true;
-  InitPixmapModule();
-  TPixmapLoader::Register(MakeRef<Loader>());
+  RunOnce([] {
+    InitPixmapModule();
+    TPixmapLoader::Register(MakeRef<Loader>());
+  });
 }
 
 // Reads up to `count` bytes, stopping early only at the end of the stream.
