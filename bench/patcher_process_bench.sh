@@ -122,15 +122,22 @@ for ((i = 1; i <= runs; i++)); do
   new_game "$game"
   probe_run patcher "$game" "$game/ZuntoPatcher"
   probe_run wrongfolder "$wrong" "$wrong/ZuntoPatcher"
-  new_game "$game"
-  timed_run export "$game" "$game/ZuntoPatcher"
-  timed_run startonly "$wrong" "$wrong/ZuntoPatcher"
-  new_game "$game"
-  copy_reference "$game" cpsync
-  installed_game "$game"
-  timed_run replace "$game" "$game/ZuntoPatcher"
-  installed_game "$game"
-  copy_reference "$game" cpover
+  # Each export and its reference take turns at going first, so that neither always follows the
+  # windowed runs.
+  for turn in $(( i % 2 )) $(( (i + 1) % 2 )); do
+    if (( turn == 0 )); then
+      new_game "$game"
+      timed_run export "$game" "$game/ZuntoPatcher"
+      timed_run startonly "$wrong" "$wrong/ZuntoPatcher"
+      installed_game "$game"
+      timed_run replace "$game" "$game/ZuntoPatcher"
+    else
+      new_game "$game"
+      copy_reference "$game" cpsync
+      installed_game "$game"
+      copy_reference "$game" cpover
+    fi
+  done
 done
 
 median() { tr ' ' '\n' <<< "${samples[$1]}" | grep . | sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }

@@ -12,8 +12,22 @@ namespace {
 // a message box window rather more.
 constexpr ULONG kOverflowReserve = 64 * 1024;
 
+// Stack of the thread that reports an overflow.
+constexpr SIZE_T kReportStack = 1 << 20;
+
+DWORD WINAPI ReportOverflow(void*) { ReportSystemException(FAULT_STACK_OVERFLOW); }
+
 LONG WINAPI OnFault(EXCEPTION_POINTERS* fault) {
   DWORD code = fault != nullptr && fault->ExceptionRecord != nullptr ? fault->ExceptionRecord->ExceptionCode : 0;
+  if (code == EXCEPTION_STACK_OVERFLOW) {
+    // The overflowed thread has only its reserve left, too little for the exit handlers (which then
+    // hang); a fresh thread reports, and its exit ends the waiting one too.
+    HANDLE reporter = CreateThread(nullptr, kReportStack, ReportOverflow, nullptr, 0, nullptr);
+    if (reporter != nullptr) {
+      WaitForSingleObject(reporter, INFINITE);
+      CloseHandle(reporter);
+    }
+  }
   ReportSystemException(static_cast<uint32_t>(code));
 }
 
