@@ -1,8 +1,7 @@
 // The ends of a Windows program, watched from outside: the start-up probe runs as a child process
 // with its standard output and error in files.
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <filesystem>
 #include <string>
@@ -53,8 +52,8 @@ Result RunProbe(const std::string& mode, const test::TempDir& dir) {
       ADD_FAILURE() << "no output files";
       return result;
     }
-    std::wstring command = L"\"" + probe.wstring() + L"\" " + fs::path(mode).wstring() + L" \"" +
-                           (dir.Path() / "marks").wstring() + L"\"";
+    std::wstring command =
+        L"\"" + probe.wstring() + L"\" " + fs::path(mode).wstring() + L" \"" + (dir.Path() / "marks").wstring() + L"\"";
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
@@ -124,7 +123,8 @@ TEST(WindowsEnds, TheReportGoesToTheInstalledBoxAndASecondFaultEndsAtOnce) {
   Result r = RunProbe("box", dir);
   EXPECT_EQ(r.exitCode, 0u);
   EXPECT_EQ(r.err, "");
-  EXPECT_EQ(test::ReadFileBytes(dir.Path() / "marks"), "box:Windows exception|EXCEPTION_INT_DIVIDE_BY_ZERO;second;first;");
+  EXPECT_EQ(test::ReadFileBytes(dir.Path() / "marks"),
+            "box:Windows exception|EXCEPTION_INT_DIVIDE_BY_ZERO;second;first;");
   test::TempDir again;
   r = RunProbe("fault-in-box", again);
   EXPECT_EQ(r.exitCode, 0u);
