@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "app/export_paths.h"
-#include "app/file_commit.h"
 #include "app/manifest.h"
 #include "runtime/core/runtime.h"
+#include "runtime/filesystem/file_commit.h"
 #include "runtime/filesystem/filesystem.h"
 #include "runtime/stream/c_stream.h"
 #include "runtime/stream/resources.h"
@@ -19,7 +19,7 @@
 namespace zunto {
 namespace {
 
-namespace fc = filecommit;
+namespace fc = kiln::filecommit;
 
 struct ExportStep {
   Text source;
@@ -255,8 +255,8 @@ void SetPayloadChecksums(std::span<const uint32_t> checksums) {
   payloadChecksums.assign(checksums.begin(), checksums.end());
 }
 
-void SetStagingOpener(StagingOpener opener) { stagingOpener = opener; }
-void SetStagingProbe(StagingProbe probe) { stagingProbe = probe; }
-void SetLockWait(std::chrono::milliseconds wait) { lockWait = wait; }
+void SetStagingOpenerForTesting(StagingOpener opener) { stagingOpener = opener; }
+void SetStagingProbeForTesting(StagingProbe probe) { stagingProbe = probe; }
+void SetLockWaitForTesting(std::chrono::milliseconds wait) { lockWait = wait; }
 
 }  // namespace zunto

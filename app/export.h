@@ -38,10 +38,10 @@ void SetPayloadChecksums(std::span<const uint32_t> checksums);
 // replaced; nullptr restores it). The staging probe runs before each step is staged; returning false
 // fails the export there.
 using StagingOpener = kiln::Ref<kiln::TStream> (*)(const Text& path);
-void SetStagingOpener(StagingOpener opener);
+void SetStagingOpenerForTesting(StagingOpener opener);
 using StagingProbe = bool (*)(int step);
-void SetStagingProbe(StagingProbe probe);
+void SetStagingProbeForTesting(StagingProbe probe);
 // How long an export waits for another patcher in the same folder: 60 s unless a test shortens it.
-void SetLockWait(std::chrono::milliseconds wait);
+void SetLockWaitForTesting(std::chrono::milliseconds wait);
 
 }  // namespace zunto

@@ -11,7 +11,7 @@
 namespace zunto {
 namespace {
 
-namespace fc = filecommit;
+namespace fc = kiln::filecommit;
 
 StagedUpdate::Probe commitProbe = nullptr;
 StagedUpdate::Probe cleanUpProbe = nullptr;
@@ -229,8 +229,8 @@ StagedUpdate::~StagedUpdate() {
   }
 }
 
-void StagedUpdate::SetCommitProbe(Probe probe) { commitProbe = probe; }
-void StagedUpdate::SetCleanUpProbe(Probe probe) { cleanUpProbe = probe; }
+void StagedUpdate::SetCommitProbeForTesting(Probe probe) { commitProbe = probe; }
+void StagedUpdate::SetCleanUpProbeForTesting(Probe probe) { cleanUpProbe = probe; }
 
 Text StagedUpdate::StagingName(const Text& destination) { return BesideName(destination, ".zpatch-tmp"); }
 Text StagedUpdate::AsideName(const Text& destination) { return BesideName(destination, ".zpatch-bak"); }

@@ -10,8 +10,8 @@
 
 #include <vector>
 
-#include "app/file_commit.h"
 #include "runtime/core/text.h"
+#include "runtime/filesystem/file_commit.h"
 
 namespace zunto {
 
@@ -86,8 +86,8 @@ class StagedUpdate {
   // Test seams. The commit probe runs before each destination is moved into place, the clean-up
   // probe before each kept original is dropped once the commit is recorded; false fails there.
   using Probe = bool (*)(int index);
-  static void SetCommitProbe(Probe probe);
-  static void SetCleanUpProbe(Probe probe);
+  static void SetCommitProbeForTesting(Probe probe);
+  static void SetCleanUpProbeForTesting(Probe probe);
 
   // Names beside a destination "dir/file": "dir/.file" + suffix.
   static Text StagingName(const Text& destination);
@@ -104,10 +104,10 @@ class StagedUpdate {
   struct Entry {
     Text destination;
     Text target;
-    filecommit::PathFacts facts;
+    kiln::filecommit::PathFacts facts;
     bool examined = false;
     Text examineError;
-    filecommit::SystemErrorKind examineErrorKind = filecommit::SystemErrorKind::kNone;
+    kiln::filecommit::SystemErrorKind examineErrorKind = kiln::filecommit::SystemErrorKind::kNone;
     bool staged = false;
     bool kept = false;   // the original is kept under AsideName(target)
     bool moved = false;  // the staging file is in place

@@ -14,11 +14,11 @@
 #include <functional>
 #include <thread>
 
-#include "app/file_commit.h"
 #include "app/manifest.h"
 #include "app/staged_update.h"
 #include "app/status_texts.h"
 #include "runtime/core/runtime.h"
+#include "runtime/filesystem/file_commit.h"
 #include "runtime/filesystem/filesystem.h"
 #include "tests/app/game_folder_fixture.h"
 
@@ -315,8 +315,8 @@ TEST_F(ExportTest, WriteFailureAtAnyFileChangesNothing) {
   InstallOldFiles(Root());
   const auto before = Snapshot(Root());
   const std::vector<ExpectedFile> files = ExportedFiles();
-  filecommit::SetDiskSync(false);  // 59 runs; what is on the disk is what counts here, not when
-  SetStagingOpener(OpenFailingAt);
+  kiln::filecommit::SetDiskSyncForTesting(false);  // 59 runs; what is on the disk is what counts here, not when
+  SetStagingOpenerForTesting(OpenFailingAt);
   for (failingFile = 0; failingFile < 59; ++failingFile) {
     SCOPED_TRACE(files[static_cast<size_t>(failingFile)].destination);
     openedFiles = 0;
@@ -332,14 +332,14 @@ int failingCommit = 0;
 TEST_F(ExportTest, CommitFailureAtAnyFileRestoresEveryOriginal) {
   InstallOldFiles(Root());
   const auto before = Snapshot(Root());
-  filecommit::SetDiskSync(false);
-  StagedUpdate::SetCommitProbe([](int index) { return index != failingCommit; });
+  kiln::filecommit::SetDiskSyncForTesting(false);
+  StagedUpdate::SetCommitProbeForTesting([](int index) { return index != failingCommit; });
   for (failingCommit = 0; failingCommit < 59; ++failingCommit) {
     SCOPED_TRACE(failingCommit);
     EXPECT_EQ(ExportPayload(), -1);
     EXPECT_EQ(Snapshot(Root()), before);
   }
-  StagedUpdate::SetCommitProbe(nullptr);
+  StagedUpdate::SetCommitProbeForTesting(nullptr);
   ASSERT_EQ(ExportPayload(), 0);
   ExpectFullyPatched();
 }
@@ -436,7 +436,7 @@ TEST_F(ExportTest, RunKilledWhileStagingIsCompletedByTheNextRun) {
     SCOPED_TRACE(step);
     killAt = step;
     const int status = RunInChild([] {
-      SetStagingProbe([](int index) {
+      SetStagingProbeForTesting([](int index) {
         if (index == killAt) raise(SIGKILL);
         return true;
       });
@@ -458,7 +458,7 @@ TEST_F(ExportTest, RunKilledWhileCommittingIsUndoneByTheNextRun) {
     SCOPED_TRACE(index);
     killAt = index;
     const int status = RunInChild([] {
-      StagedUpdate::SetCommitProbe([](int i) {
+      StagedUpdate::SetCommitProbeForTesting([](int i) {
         if (i == killAt) raise(SIGKILL);
         return true;
       });
@@ -467,9 +467,9 @@ TEST_F(ExportTest, RunKilledWhileCommittingIsUndoneByTheNextRun) {
     });
     ASSERT_TRUE(WIFSIGNALED(status));
     // The next run fails before writing: what it leaves is the folder as it was before the killed run.
-    SetStagingProbe([](int) { return false; });
+    SetStagingProbeForTesting([](int) { return false; });
     EXPECT_EQ(ExportPayload(), -1);
-    SetStagingProbe(nullptr);
+    SetStagingProbeForTesting(nullptr);
     EXPECT_EQ(Snapshot(Root()), original);
   }
   ASSERT_EQ(ExportPayload(), 0);
@@ -483,9 +483,9 @@ TEST_F(ExportTest, PartialCopyAsideOfAKilledRunIsDiscarded) {
   InstallOldFiles(Root());
   const auto original = Snapshot(Root());
   WriteFileBytes(Root() / ".PatchLog1.txt.zpatch-part", "old con");
-  SetStagingProbe([](int) { return false; });
+  SetStagingProbeForTesting([](int) { return false; });
   EXPECT_EQ(ExportPayload(), -1);
-  SetStagingProbe(nullptr);
+  SetStagingProbeForTesting(nullptr);
   EXPECT_EQ(Snapshot(Root()), original);
 }
 
@@ -514,11 +514,11 @@ TEST(FileCommit, CopyAsideIsWholeOrAbsent) {
     WriteFileBytes(path, original);
     fs::permissions(path, fs::perms(0644));
     const int status = RunUnprivilegedInChild([&] {
-      filecommit::ReportFileSizeLimitAsError();
+      kiln::filecommit::ReportFileSizeLimitAsError();
       rlimit limit{c.fileSizeLimit, c.fileSizeLimit};
       if (setrlimit(RLIMIT_FSIZE, &limit) != 0) return 4;
       const kiln::Text file = kiln::Text::FromUtf8(path.string());
-      const bool kept = filecommit::KeepAside(file, StagedUpdate::AsideName(file), StagedUpdate::PartialAsideName(file));
+      const bool kept = kiln::filecommit::KeepAside(file, StagedUpdate::AsideName(file), StagedUpdate::PartialAsideName(file));
       return kept == (c.fileSizeLimit == RLIM_INFINITY) ? 0 : 1;
     });
     ASSERT_TRUE(WIFEXITED(status));
@@ -649,9 +649,9 @@ TEST_F(ExportTest, KilledRunThenDamagedPayloadLeavesTheFolderOldOrNew) {
         return true;
       };
       if (c.whileCleaningUp)
-        StagedUpdate::SetCleanUpProbe(kill);
+        StagedUpdate::SetCleanUpProbeForTesting(kill);
       else
-        StagedUpdate::SetCommitProbe(kill);
+        StagedUpdate::SetCommitProbeForTesting(kill);
       ExportPayload();
       return 0;
     });
@@ -738,9 +738,9 @@ TEST_F(ExportTest, LeftoversOfEarlierRunsAreUndoneOrKept) {
     auto expected = Snapshot(Root());
     for (const auto& [file, bytes] : c.left) WriteFileBytes(Root() / file, bytes);
     if (!c.undone) expected = Snapshot(Root());
-    SetStagingProbe([](int) { return false; });
+    SetStagingProbeForTesting([](int) { return false; });
     EXPECT_EQ(ExportPayload(), -1);
-    SetStagingProbe(nullptr);
+    SetStagingProbeForTesting(nullptr);
     EXPECT_EQ(LastPatchFailure().cause, c.cause) << LastPatchFailureText().ToUtf8();
     EXPECT_EQ(LastPatchFailure().earlierRun, c.undone ? EarlierRun::kUndone : EarlierRun::kNone);
     if (c.cause == FailureCause::kEarlierRunNotUndone) {
@@ -779,7 +779,7 @@ TEST_F(ExportTest, SymbolicLinkDestinationsAreWrittenThroughAndKept) {
   // A run killed before its last move, which is the file out of the game folder, is undone.
   killAt = 58;
   const int status = RunInChild([] {
-    StagedUpdate::SetCommitProbe([](int i) {
+    StagedUpdate::SetCommitProbeForTesting([](int i) {
       if (i == killAt) raise(SIGKILL);
       return true;
     });
@@ -787,9 +787,9 @@ TEST_F(ExportTest, SymbolicLinkDestinationsAreWrittenThroughAndKept) {
     return 0;
   });
   ASSERT_TRUE(WIFSIGNALED(status));
-  SetStagingProbe([](int) { return false; });
+  SetStagingProbeForTesting([](int) { return false; });
   EXPECT_EQ(ExportPayload(), -1);
-  SetStagingProbe(nullptr);
+  SetStagingProbeForTesting(nullptr);
   EXPECT_EQ(Snapshot(Root()), before);
   EXPECT_EQ(Snapshot(elsewhere.Path()), beforeElsewhere);
 
@@ -849,9 +849,9 @@ TEST_F(ExportTest, HeldFolderMakesTheExportWaitAndThenChangeNothing) {
   WriteFileBytes(Root() / ".PatchLog1.txt.zpatch-bak", "kept by a killed run");
   WriteFileBytes(Root() / ".Zunto.exe.zpatch-tmp", "staged by a killed run");
   const auto before = Snapshot(Root());
-  filecommit::FolderLock held;
-  ASSERT_EQ(filecommit::TryLockFolder("./", held), filecommit::LockAttempt::kLocked);
-  SetLockWait(std::chrono::milliseconds(300));
+  kiln::filecommit::FolderLock held;
+  ASSERT_EQ(kiln::filecommit::TryLockFolder("./", held), kiln::filecommit::LockAttempt::kLocked);
+  SetLockWaitForTesting(std::chrono::milliseconds(300));
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(ExportPayload(), -1);
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
@@ -866,13 +866,13 @@ TEST_F(ExportTest, HeldFolderMakesTheExportWaitAndThenChangeNothing) {
   held.Release();
   const int holder = fork();
   if (holder == 0) {
-    filecommit::FolderLock mine;
-    if (filecommit::TryLockFolder("./", mine) != filecommit::LockAttempt::kLocked) _exit(1);
+    kiln::filecommit::FolderLock mine;
+    if (kiln::filecommit::TryLockFolder("./", mine) != kiln::filecommit::LockAttempt::kLocked) _exit(1);
     std::this_thread::sleep_for(std::chrono::milliseconds(400));
     _exit(0);
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  SetLockWait(std::chrono::seconds(60));
+  SetLockWaitForTesting(std::chrono::seconds(60));
   EXPECT_EQ(ExportPayload(), 0) << LastPatchFailureText().ToUtf8();
   int status = 0;
   waitpid(holder, &status, 0);
@@ -884,39 +884,39 @@ TEST_F(ExportTest, HeldFolderMakesTheExportWaitAndThenChangeNothing) {
 // The folder itself, and the lock file used where the folder cannot be locked: one holder at a
 // time, none blocked by a killed holder, nothing left behind.
 TEST(FolderLock, KeepsOutEveryOtherHolderAndLeavesNothingBehind) {
-  using filecommit::LockAttempt;
+  using kiln::filecommit::LockAttempt;
   for (const bool throughFile : {false, true}) {
     SCOPED_TRACE(throughFile ? "lock file" : "the folder itself");
-    filecommit::SetLockThroughFile(throughFile);
+    kiln::filecommit::SetLockThroughFileForTesting(throughFile);
     kiln::test::TempDir dir;
     const kiln::Text folder = kiln::Text::FromUtf8(dir.Path().string());
     {
-      filecommit::FolderLock first, second;
-      ASSERT_EQ(filecommit::TryLockFolder(folder, first), LockAttempt::kLocked);
-      EXPECT_EQ(filecommit::TryLockFolder(folder, second), LockAttempt::kBusy);
+      kiln::filecommit::FolderLock first, second;
+      ASSERT_EQ(kiln::filecommit::TryLockFolder(folder, first), LockAttempt::kLocked);
+      EXPECT_EQ(kiln::filecommit::TryLockFolder(folder, second), LockAttempt::kBusy);
       first.Release();
-      EXPECT_EQ(filecommit::TryLockFolder(folder, second), LockAttempt::kLocked);
+      EXPECT_EQ(kiln::filecommit::TryLockFolder(folder, second), LockAttempt::kLocked);
     }
     EXPECT_TRUE(fs::is_empty(dir.Path()));
 
     const int killed = RunInChild([&] {
-      filecommit::FolderLock lock;
-      if (filecommit::TryLockFolder(folder, lock) == LockAttempt::kLocked) raise(SIGKILL);
+      kiln::filecommit::FolderLock lock;
+      if (kiln::filecommit::TryLockFolder(folder, lock) == LockAttempt::kLocked) raise(SIGKILL);
       return 1;
     });
     EXPECT_TRUE(WIFSIGNALED(killed));
     {
-      filecommit::FolderLock lock;
-      EXPECT_EQ(filecommit::TryLockFolder(folder, lock), LockAttempt::kLocked);
+      kiln::filecommit::FolderLock lock;
+      EXPECT_EQ(kiln::filecommit::TryLockFolder(folder, lock), LockAttempt::kLocked);
     }
     EXPECT_TRUE(fs::is_empty(dir.Path()));
     if (throughFile && CanRunUnprivileged()) {
       // Left by a killed root run: the player's run still gets the lock, and removes the file.
-      WriteFileBytes(dir.Path() / filecommit::kLockFileName, "");
+      WriteFileBytes(dir.Path() / kiln::filecommit::kLockFileName, "");
       fs::permissions(dir.Path(), fs::perms(0777));
       const int status = RunUnprivilegedInChild([&] {
-        filecommit::FolderLock lock;
-        return filecommit::TryLockFolder(folder, lock) == LockAttempt::kLocked ? 0 : 1;
+        kiln::filecommit::FolderLock lock;
+        return kiln::filecommit::TryLockFolder(folder, lock) == LockAttempt::kLocked ? 0 : 1;
       });
       EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
       EXPECT_TRUE(fs::is_empty(dir.Path()));
@@ -931,8 +931,8 @@ TEST(FolderLock, KeepsOutEveryOtherHolderAndLeavesNothingBehind) {
       const pid_t pid = fork();
       if (pid == 0) {
         for (int round = 0; round < 300; ++round) {
-          filecommit::FolderLock lock;
-          while (filecommit::TryLockFolder(folder, lock) != LockAttempt::kLocked) std::this_thread::yield();
+          kiln::filecommit::FolderLock lock;
+          while (kiln::filecommit::TryLockFolder(folder, lock) != LockAttempt::kLocked) std::this_thread::yield();
           const int fd = open(inside.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
           if (fd < 0) _exit(1);
           close(fd);
@@ -949,7 +949,7 @@ TEST(FolderLock, KeepsOutEveryOtherHolderAndLeavesNothingBehind) {
     }
     EXPECT_TRUE(fs::is_empty(dir.Path()));
   }
-  filecommit::SetLockThroughFile(false);
+  kiln::filecommit::SetLockThroughFileForTesting(false);
 }
 
 }  // namespace

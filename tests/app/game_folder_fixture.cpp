@@ -8,10 +8,10 @@
 #include <functional>
 
 #include "app/export.h"
-#include "app/file_commit.h"
 #include "app/manifest.h"
 #include "app/staged_update.h"
 #include "runtime/core/runtime.h"
+#include "runtime/filesystem/file_commit.h"
 #include "runtime/filesystem/filesystem.h"
 #include "runtime/stream/resources.h"
 
@@ -108,14 +108,14 @@ void GameFolderTest::SetUp() {
 
 void GameFolderTest::TearDown() {
   fs::current_path(previous_);
-  SetStagingOpener(nullptr);
-  SetStagingProbe(nullptr);
-  StagedUpdate::SetCommitProbe(nullptr);
-  StagedUpdate::SetCleanUpProbe(nullptr);
-  SetLockWait(std::chrono::seconds(60));
-  filecommit::SetLockThroughFile(false);
+  SetStagingOpenerForTesting(nullptr);
+  SetStagingProbeForTesting(nullptr);
+  StagedUpdate::SetCommitProbeForTesting(nullptr);
+  StagedUpdate::SetCleanUpProbeForTesting(nullptr);
+  SetLockWaitForTesting(std::chrono::seconds(60));
+  kiln::filecommit::SetLockThroughFileForTesting(false);
   kiln::SetDebugLineHook(nullptr);
-  filecommit::SetDiskSync(true);
+  kiln::filecommit::SetDiskSyncForTesting(true);
   dir_.reset();
 }
 

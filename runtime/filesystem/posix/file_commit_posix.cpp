@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "app/file_commit.h"
 #include "runtime/core/file_names.h"
+#include "runtime/filesystem/file_commit.h"
 
-namespace zunto::filecommit {
+namespace kiln::filecommit {
 namespace {
 
 thread_local int lastError = 0;
@@ -26,7 +26,7 @@ bool Fail() {
   return false;
 }
 
-std::string Native(const Text& path) { return kiln::ToPlatformName(path.IsEmpty() ? Text(".") : path); }
+std::string Native(const Text& path) { return ToPlatformName(path.IsEmpty() ? Text(".") : path); }
 
 Text FolderOf(const Text& path) {
   const int slash = path.FindLast("/");
@@ -174,7 +174,7 @@ bool ReadLink(const Text& link, Text& target) {
     }
     bytes.resize(bytes.size() * 2);
   }
-  const Text to = kiln::FromPlatformName(bytes);
+  const Text to = FromPlatformName(bytes);
   target = to.StartsWith("/") ? to : Joined(FolderOf(link), to);
   return true;
 }
@@ -239,9 +239,9 @@ LockAttempt TryLockFolder(const Text& folder, FolderLock& lock) {
   return LockAttempt::kLocked;
 }
 
-void SetLockThroughFile(bool enabled) { lockThroughFile = enabled; }
+void SetLockThroughFileForTesting(bool enabled) { lockThroughFile = enabled; }
 
-void SetDiskSync(bool enabled) { diskSync = enabled; }
+void SetDiskSyncForTesting(bool enabled) { diskSync = enabled; }
 
 Text LastSystemError() { return lastError == 0 ? Text() : Text::FromUtf8(::strerror(lastError)); }
 SystemErrorKind LastSystemErrorKind() {
@@ -337,7 +337,7 @@ bool ListFolder(const Text& folder, std::vector<Text>& names) {
   errno = 0;
   while (const dirent* entry = ::readdir(dir.Get())) {
     const std::string name = entry->d_name;
-    if (name != "." && name != "..") names.push_back(kiln::FromPlatformName(name));
+    if (name != "." && name != "..") names.push_back(FromPlatformName(name));
   }
   return errno == 0 ? true : Fail();
 }
@@ -415,4 +415,4 @@ bool IsWritable(const Text& path) {
 
 void ReportFileSizeLimitAsError() { ::signal(SIGXFSZ, SIG_IGN); }
 
-}  // namespace zunto::filecommit
+}  // namespace kiln::filecommit

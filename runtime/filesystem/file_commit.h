@@ -1,5 +1,6 @@
-// The platform calls that a crash-safe replacement of files needs. Paths are the runtime's texts
-// with "/" separators; every function reports failure by its result and leaves the reason for
+// The platform calls that a crash-safe replacement of files needs, written once per platform by the
+// file system backend (posix/file_commit_posix.cpp). Paths are the runtime's texts with "/"
+// separators; every function reports failure by its result and leaves the reason for
 // LastSystemError.
 #pragma once
 
@@ -9,9 +10,7 @@
 
 #include "runtime/core/text.h"
 
-namespace zunto::filecommit {
-
-using kiln::Text;
+namespace kiln::filecommit {
 
 // The system's text for the last failed call ("No space left on device"), or the empty text.
 Text LastSystemError();
@@ -32,7 +31,7 @@ void ClearSystemError();
 void CaptureSystemError();
 
 // On by default. Tests that repeat an update many times may turn forcing data to the disk off.
-void SetDiskSync(bool enabled);
+void SetDiskSyncForTesting(bool enabled);
 // Forces the bytes of the closed `files` and the entries (creations, renames, removals) of `folders`
 // to the disk. The platform may flush each file system once instead, which is far cheaper than a
 // flush per file. On failure `failed` names the file or folder that could not be flushed.
@@ -96,8 +95,8 @@ class FolderLock {
 // One attempt, without waiting: kBusy while another holder has it.
 LockAttempt TryLockFolder(const Text& folder, FolderLock& lock);
 // Test seam: lock through the lock file even where the folder itself could be locked.
-void SetLockThroughFile(bool enabled);
+void SetLockThroughFileForTesting(bool enabled);
 // The name of that lock file.
 inline constexpr const char* kLockFileName = ".zpatch-lock";
 
-}  // namespace zunto::filecommit
+}  // namespace kiln::filecommit
