@@ -269,11 +269,11 @@ TEST_F(ExportTest, ReadOnlyDestinationOrFolderLeavesTheFolderUntouched) {
     fs::permissions(Root(), fs::perms(0777));
     fs::permissions(Root() / c.readOnly, c.perms);
     const auto before = Snapshot(Root());
-    const int status = RunUnprivilegedInChild([&] {
+    const int status = RunInChild([&] {
       if (ExportPayload() != -1) return 1;
       WriteFileBytes(report, FailureReport());
       return LastPatchFailure().reason.ToUtf8().find("Permission denied") != std::string::npos ? 0 : 2;
-    });
+    }, {.unprivileged = true});
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_EQ(ReadFileBytes(report), FailureReport(c.cause, std::string(c.line) + kUnchanged));
@@ -396,14 +396,14 @@ TEST_F(ExportTest, WriteFaultsOfTheDiskChangeNothing) {
     fs::current_path(game);
     InstallOldFiles(game);
     const auto before = Snapshot(game);
-    const int status = RunInChild([&] {
-      rlimit limit{c.fileSizeLimit, c.fileSizeLimit};
-      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) return 3;
-      if (ExportPayload() != -1) return 1;
-      WriteFileBytes(report, FailureReport());
-      const std::string reason = LastPatchFailure().reason.ToUtf8();
-      return reason.find("Error writing to stream") == 0 && reason.find(c.reason) != std::string::npos ? 0 : 2;
-    });
+    const int status = RunInChild(
+        [&] {
+          if (ExportPayload() != -1) return 1;
+          WriteFileBytes(report, FailureReport());
+          const std::string reason = LastPatchFailure().reason.ToUtf8();
+          return reason.find("Error writing to stream") == 0 && reason.find(c.reason) != std::string::npos ? 0 : 2;
+        },
+        {.limits = {{RLIMIT_FSIZE, c.fileSizeLimit}}});
     ASSERT_TRUE(WIFEXITED(status)) << "the child ended by signal " << WTERMSIG(status);
     EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_EQ(ReadFileBytes(report), FailureReport(c.cause, std::string(c.line) + kUnchanged));
@@ -513,14 +513,15 @@ TEST(FileCommit, CopyAsideIsWholeOrAbsent) {
     const fs::path path = dir.Path() / "Zunto.exe";
     WriteFileBytes(path, original);
     fs::permissions(path, fs::perms(0644));
-    const int status = RunUnprivilegedInChild([&] {
-      kiln::filecommit::ReportFileSizeLimitAsError();
-      rlimit limit{c.fileSizeLimit, c.fileSizeLimit};
-      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) return 4;
-      const kiln::Text file = kiln::Text::FromUtf8(path.string());
-      const bool kept = kiln::filecommit::KeepAside(file, StagedUpdate::AsideName(file), StagedUpdate::PartialAsideName(file));
-      return kept == (c.fileSizeLimit == RLIM_INFINITY) ? 0 : 1;
-    });
+    const int status = RunInChild(
+        [&] {
+          kiln::filecommit::ReportFileSizeLimitAsError();
+          const kiln::Text file = kiln::Text::FromUtf8(path.string());
+          const bool kept =
+              kiln::filecommit::KeepAside(file, StagedUpdate::AsideName(file), StagedUpdate::PartialAsideName(file));
+          return kept == (c.fileSizeLimit == RLIM_INFINITY) ? 0 : 1;
+        },
+        {.unprivileged = true, .limits = {{RLIMIT_FSIZE, c.fileSizeLimit}}});
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_TRUE(Snapshot(dir.Path()) == c.after);
@@ -537,11 +538,11 @@ TEST_F(ExportTest, UnrestorableEarlierRunIsNotReportedAsUnchanged) {
   kiln::test::TempDir outputs;
   fs::permissions(outputs.Path(), fs::perms(0777));
   const fs::path report = outputs.Path() / "report";
-  const int status = RunUnprivilegedInChild([&] {
+  const int status = RunInChild([&] {
     if (ExportPayload() != -1) return 1;
     WriteFileBytes(report, FailureReport());
     return LastPatchFailure().folderUnchanged ? 2 : 0;
-  });
+  }, {.unprivileged = true});
   fs::permissions(Root(), fs::perms(0755));
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
@@ -579,11 +580,11 @@ TEST_F(ExportTest, CompletedEarlierRunIsNeverRolledBack) {
   kiln::test::TempDir outputs;
   fs::permissions(outputs.Path(), fs::perms(0777));
   const fs::path report = outputs.Path() / "report";
-  const int status = RunUnprivilegedInChild([&] {
+  const int status = RunInChild([&] {
     if (ExportPayload() != -1) return 1;
     WriteFileBytes(report, FailureReport());
     return 0;
-  });
+  }, {.unprivileged = true});
   fs::permissions(playSet, fs::perms(0755));
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
@@ -836,7 +837,7 @@ TEST_F(ExportTest, RootRunKeepsThePlayersOwnersAndModes) {
   EXPECT_EQ(fs::status(Root() / "PatchLog1.txt").permissions(), fs::perms(0600));
   EXPECT_FALSE(HasLeftovers(Snapshot(Root())));
 
-  const int status = RunUnprivilegedInChild([] { return ExportPayload() == 0 ? 0 : 1; });
+  const int status = RunInChild([] { return ExportPayload() == 0 ? 0 : 1; }, {.unprivileged = true});
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
   ExpectFullyPatched();
@@ -864,19 +865,16 @@ TEST_F(ExportTest, HeldFolderMakesTheExportWaitAndThenChangeNothing) {
 
   // Once the other holder is done, the waiting export goes ahead.
   held.Release();
-  const int holder = fork();
-  if (holder == 0) {
+  std::unique_ptr<kiln::test::ChildProcess> holder = kiln::test::ChildProcess::Fork([] {
     kiln::filecommit::FolderLock mine;
-    if (kiln::filecommit::TryLockFolder("./", mine) != kiln::filecommit::LockAttempt::kLocked) _exit(1);
+    if (kiln::filecommit::TryLockFolder("./", mine) != kiln::filecommit::LockAttempt::kLocked) return 1;
     std::this_thread::sleep_for(std::chrono::milliseconds(400));
-    _exit(0);
-  }
+    return 0;
+  });
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   SetLockWaitForTesting(std::chrono::seconds(60));
   EXPECT_EQ(ExportPayload(), 0) << LastPatchFailureText().ToUtf8();
-  int status = 0;
-  waitpid(holder, &status, 0);
-  EXPECT_EQ(status, 0);
+  EXPECT_EQ(holder->Wait(), 0);
   ExpectFullyPatched();
   EXPECT_FALSE(HasLeftovers(Snapshot(Root())));
 }
@@ -914,10 +912,10 @@ TEST(FolderLock, KeepsOutEveryOtherHolderAndLeavesNothingBehind) {
       // Left by a killed root run: the player's run still gets the lock, and removes the file.
       WriteFileBytes(dir.Path() / kiln::filecommit::kLockFileName, "");
       fs::permissions(dir.Path(), fs::perms(0777));
-      const int status = RunUnprivilegedInChild([&] {
+      const int status = RunInChild([&] {
         kiln::filecommit::FolderLock lock;
         return kiln::filecommit::TryLockFolder(folder, lock) == LockAttempt::kLocked ? 0 : 1;
-      });
+      }, {.unprivileged = true});
       EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
       EXPECT_TRUE(fs::is_empty(dir.Path()));
     }
@@ -925,26 +923,22 @@ TEST(FolderLock, KeepsOutEveryOtherHolderAndLeavesNothingBehind) {
     // Holders racing for it: inside the lock, nobody else is. A lock file removed by one holder
     // while another has just opened it must not let two in.
     const std::string inside = (dir.Path() / "inside").string();
-    std::vector<pid_t> holders;
-    std::fflush(nullptr);
+    std::vector<std::unique_ptr<kiln::test::ChildProcess>> holders;
     for (int h = 0; h < 6; ++h) {
-      const pid_t pid = fork();
-      if (pid == 0) {
+      holders.push_back(kiln::test::ChildProcess::Fork([&] {
         for (int round = 0; round < 300; ++round) {
           kiln::filecommit::FolderLock lock;
           while (kiln::filecommit::TryLockFolder(folder, lock) != LockAttempt::kLocked) std::this_thread::yield();
           const int fd = open(inside.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
-          if (fd < 0) _exit(1);
+          if (fd < 0) return 1;
           close(fd);
           unlink(inside.c_str());
         }
-        _exit(0);
-      }
-      holders.push_back(pid);
+        return 0;
+      }));
     }
-    for (const pid_t pid : holders) {
-      int status = 0;
-      waitpid(pid, &status, 0);
+    for (const auto& holder : holders) {
+      const int status = holder->Wait();
       EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     }
     EXPECT_TRUE(fs::is_empty(dir.Path()));

@@ -1,11 +1,7 @@
 #include "tests/app/game_folder_fixture.h"
 
-#include <pwd.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <zlib.h>
 
-#include <functional>
 
 #include "app/export.h"
 #include "app/manifest.h"
@@ -123,35 +119,6 @@ void GameFolderTest::ExpectFullyPatched() {
   for (const ExpectedFile& file : ExportedFiles()) {
     EXPECT_EQ(kiln::test::ReadFileBytes(Root() / file.destination), TestBlock(file.manifestIndex)) << file.destination;
   }
-}
-
-int RunInChild(const std::function<int()>& body) {
-  std::fflush(nullptr);
-  pid_t pid = fork();
-  if (pid == 0) {
-    int code = 99;
-    try {
-      code = body();
-    } catch (...) {
-    }
-    _exit(code);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return status;
-}
-
-bool CanRunUnprivileged() { return getuid() == 0 && getpwnam("nobody") != nullptr; }
-
-int RunUnprivilegedInChild(const std::function<int()>& body) {
-  const passwd* nobody = getpwnam("nobody");
-  if (nobody == nullptr) return 3 << 8;
-  const uid_t uid = nobody->pw_uid;
-  const gid_t gid = nobody->pw_gid;
-  return RunInChild([&] {
-    if (setgid(gid) != 0 || setuid(uid) != 0) return 3;
-    return body();
-  });
 }
 
 }  // namespace zunto::test

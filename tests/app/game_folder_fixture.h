@@ -4,12 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <functional>
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
 
 namespace zunto::test {
@@ -51,13 +51,8 @@ class GameFolderTest : public ::testing::Test {
   std::filesystem::path previous_;
 };
 
-// Runs `body` in a forked child and returns its wait status.
-int RunInChild(const std::function<int()>& body);
-
-// Root ignores permission bits, so tests about them run the code as an unprivileged user. True when
-// this process can switch to one.
-bool CanRunUnprivileged();
-// As RunInChild, with the child switched to the unprivileged user first (exit code 3 if it cannot).
-int RunUnprivilegedInChild(const std::function<int()>& body);
+// Children of the patch program's tests, with the resource limits and the user they need.
+using kiln::test::CanRunUnprivileged;
+using kiln::test::RunInChild;
 
 }  // namespace zunto::test

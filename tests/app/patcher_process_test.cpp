@@ -3,12 +3,7 @@
 // started without a display.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <pwd.h>
-#include <signal.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -21,6 +16,7 @@
 #include "runtime/filesystem/filesystem.h"
 #include "runtime/pixmap/pixmap_loaders.h"
 #include "tests/app/game_folder_fixture.h"
+#include "tests/support/child_process.h"
 #include "tests/support/x_server.h"
 #include "tools/screenshot/x_window.h"
 
@@ -49,31 +45,18 @@ class StartedProgram {
   StartedProgram(const fs::path& program, const fs::path& folder, StartOptions options = {})
       : exe_(folder / program.filename()), copied_(options.copy) {
     if (copied_) fs::copy_file(program, exe_, fs::copy_options::overwrite_existing);
-    fs::permissions(outputs_.Path(), fs::perms(0777));
-    const std::string out = outputs_ / "out", err = outputs_ / "err";
-    const passwd* nobody = getpwnam("nobody");
-    const uid_t uid = nobody != nullptr ? nobody->pw_uid : 0;
-    const gid_t gid = nobody != nullptr ? nobody->pw_gid : 0;
-    std::fflush(nullptr);
-    pid_ = fork();
-    if (pid_ == 0) {
-      int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-      int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-      if (o < 0 || e < 0 || dup2(o, 1) < 0 || dup2(e, 2) < 0 || chdir(outputs_.Path().c_str()) != 0) _exit(97);
-      rlimit limit{options.fileSizeLimit, options.fileSizeLimit};
-      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(98);
-      if (options.display == StartOptions::Display::kNone) unsetenv("DISPLAY");
-      if (options.display == StartOptions::Display::kUnreachable) setenv("DISPLAY", ":1999", 1);
-      if (options.unprivileged && (nobody == nullptr || setgid(gid) != 0 || setuid(uid) != 0)) _exit(96);
-      execl(exe_.c_str(), exe_.c_str(), static_cast<char*>(nullptr));
-      _exit(99);
-    }
+    fs::permissions(elsewhere_.Path(), fs::perms(0777));
+    kiln::test::ChildOptions child;
+    child.unprivileged = options.unprivileged;
+    child.limits = {{RLIMIT_FSIZE, options.fileSizeLimit}};
+    if (options.display == StartOptions::Display::kNone) child.environment = {{"DISPLAY", std::nullopt}};
+    if (options.display == StartOptions::Display::kUnreachable) child.environment = {{"DISPLAY", ":1999"}};
+    child.workingDir = elsewhere_.Path();
+    child.captureOutput = true;
+    process_ = kiln::test::ChildProcess::Start({exe_.string()}, child);
   }
   ~StartedProgram() {
-    if (!status_) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
+    process_->Kill();
     if (copied_) fs::remove(exe_);
   }
   StartedProgram(const StartedProgram&) = delete;
@@ -81,26 +64,17 @@ class StartedProgram {
 
   // The exit code once the program has ended within `ms`; -1 when it still runs; -2 for a signal.
   int ExitCodeWithin(int ms) {
-    for (int waited = 0; !status_; waited += 10) {
-      int status = 0;
-      if (waitpid(pid_, &status, WNOHANG) == pid_) {
-        status_ = status;
-        break;
-      }
-      if (waited >= ms) return -1;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return WIFEXITED(*status_) ? WEXITSTATUS(*status_) : -2;
+    if (!process_->WaitFor(ms)) return -1;
+    return process_->Signal() != 0 ? -2 : process_->ExitCode();
   }
-  std::string Out() const { return ReadFileBytes(outputs_.Path() / "out"); }
-  std::string Err() const { return ReadFileBytes(outputs_.Path() / "err"); }
+  std::string Out() const { return process_->Out(); }
+  std::string Err() const { return process_->Err(); }
 
  private:
-  TempDir outputs_;
+  TempDir elsewhere_;
   fs::path exe_;
   bool copied_;
-  pid_t pid_ = -1;
-  std::optional<int> status_;
+  std::unique_ptr<kiln::test::ChildProcess> process_;
 };
 
 // The test's own connection to the X server, as another client sees the patcher's window.
