@@ -21,6 +21,7 @@
 #include "app/export.h"
 #include "app/manifest.h"
 #include "app/payload_blocks.h"
+#include "bench/ratio_report.h"
 #include "runtime/filesystem/filesystem.h"
 
 namespace {
@@ -136,9 +137,8 @@ long PeakKilobytes(bool exportToo, long& heapInUse) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
+  const int code = kiln::bench::RunWithRatios(argc, argv, {{"BM_ExportPayload", "BM_CopyWithCpAndSync"}});
+  if (code != 0) return code;
   const double exportMedian = Median(exportSeconds), copyMedian = Median(copySeconds);
   std::printf("\nexport median %.1f ms, cp+sync median %.1f ms, ratio export/cp+sync %.2f\n", exportMedian * 1e3,
               copyMedian * 1e3, copyMedian > 0 ? exportMedian / copyMedian : 0.0);

@@ -24,26 +24,26 @@ class RatioReporter : public benchmark::ConsoleReporter {
       if (run.error_occurred) continue;
       const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
       if (run.run_type == Run::RT_Aggregate && !median) continue;
-      Figures& f = figures_[run.run_name.str()];
+      const std::string name = run.run_name.str();
+      Figures& f = figures_[name];
       if (f.median && !median) continue;
       const double unit = benchmark::GetTimeUnitMultiplier(run.time_unit);
       f = Figures{run.GetAdjustedRealTime() / unit, run.GetAdjustedCPUTime() / unit, run.counters, median};
+      if (run.run_name.function_name != name) aliases_[run.run_name.function_name] = name;
     }
   }
 
   void PrintRatio(const RatioPair& pair) const {
-    auto a = figures_.find(pair.first);
-    auto b = figures_.find(pair.second);
-    if (a == figures_.end() || b == figures_.end() || b->second.realSeconds <= 0 || b->second.cpuSeconds <= 0) {
-      return;
-    }
+    const Figures* a = Find(pair.first);
+    const Figures* b = Find(pair.second);
+    if (a == nullptr || b == nullptr || b->realSeconds <= 0 || b->cpuSeconds <= 0) return;
     std::printf("ratio %-34s / %-34s = %.2f (cpu %.2f)\n", pair.first.c_str(), pair.second.c_str(),
-                a->second.realSeconds / b->second.realSeconds, a->second.cpuSeconds / b->second.cpuSeconds);
+                a->realSeconds / b->realSeconds, a->cpuSeconds / b->cpuSeconds);
     // Rates (bytes per second) only say again what the times say.
-    for (const auto& [name, counter] : a->second.counters) {
+    for (const auto& [name, counter] : a->counters) {
       if (counter.flags != benchmark::Counter::kDefaults) continue;
-      auto reference = b->second.counters.find(name);
-      if (reference == b->second.counters.end() || reference->second.value == 0) continue;
+      auto reference = b->counters.find(name);
+      if (reference == b->counters.end() || reference->second.value == 0) continue;
       std::printf("ratio %-34s / %-34s = %.2f (%s)\n", pair.first.c_str(), pair.second.c_str(),
                   counter.value / reference->second.value, name.c_str());
     }
@@ -60,7 +60,15 @@ class RatioReporter : public benchmark::ConsoleReporter {
   }
 
  private:
+  const Figures* Find(const std::string& name) const {
+    auto alias = aliases_.find(name);
+    auto it = figures_.find(alias != aliases_.end() ? alias->second : name);
+    return it != figures_.end() ? &it->second : nullptr;
+  }
+
   std::map<std::string, Figures> figures_;
+  // A benchmark's function name ("BM_X") for its full name ("BM_X/iterations:5/repeats:3").
+  std::map<std::string, std::string> aliases_;
 };
 
 }  // namespace

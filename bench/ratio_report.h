@@ -8,7 +8,8 @@
 
 namespace kiln::bench {
 
-// A benchmark and the reference it is compared with, by name ("BM_Jpeg640x480_PixmapFromUrl").
+// A benchmark and the reference it is compared with, by name ("BM_Jpeg640x480_PixmapFromUrl"; the
+// function's name also stands for "BM_X/iterations:5/repeats:3").
 using RatioPair = std::pair<std::string, std::string>;
 
 // Runs the benchmarks the command line selects, then prints for each pair whose two sides ran
