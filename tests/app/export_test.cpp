@@ -430,19 +430,27 @@ TEST_F(ExportTest, DamagedBlockWritesNothing) {
 
 int killAt = 0;
 
+bool KillAtStep(int step) {
+  if (step == killAt) raise(SIGKILL);
+  return true;
+}
+
+// Runs an export in a child that `setProbe` makes kill itself at step `at` (a staging step, a move
+// or a clean-up, by the probe it sets); the child's wait status.
+int RunExportKilledAt(int at, void (*setProbe)(bool (*)(int))) {
+  killAt = at;
+  return RunInChild([setProbe] {
+    setProbe(KillAtStep);
+    ExportPayload();
+    return 0;
+  });
+}
+
 TEST_F(ExportTest, RunKilledWhileStagingIsCompletedByTheNextRun) {
   InstallOldFiles(Root());
   for (int step : {0, 1, 30, 58}) {
     SCOPED_TRACE(step);
-    killAt = step;
-    const int status = RunInChild([] {
-      SetStagingProbeForTesting([](int index) {
-        if (index == killAt) raise(SIGKILL);
-        return true;
-      });
-      ExportPayload();
-      return 0;
-    });
+    const int status = RunExportKilledAt(step, SetStagingProbeForTesting);
     ASSERT_TRUE(WIFSIGNALED(status));
     EXPECT_EQ(HasLeftovers(Snapshot(Root())), step > 0);
     ASSERT_EQ(ExportPayload(), 0) << LastPatchFailureText().ToUtf8();
@@ -456,15 +464,7 @@ TEST_F(ExportTest, RunKilledWhileCommittingIsUndoneByTheNextRun) {
   const auto original = Snapshot(Root());
   for (int index : {0, 1, 29, 58}) {
     SCOPED_TRACE(index);
-    killAt = index;
-    const int status = RunInChild([] {
-      StagedUpdate::SetCommitProbeForTesting([](int i) {
-        if (i == killAt) raise(SIGKILL);
-        return true;
-      });
-      ExportPayload();
-      return 0;
-    });
+    const int status = RunExportKilledAt(index, StagedUpdate::SetCommitProbeForTesting);
     ASSERT_TRUE(WIFSIGNALED(status));
     // The next run fails before writing: what it leaves is the folder as it was before the killed run.
     SetStagingProbeForTesting([](int) { return false; });
@@ -643,19 +643,8 @@ TEST_F(ExportTest, KilledRunThenDamagedPayloadLeavesTheFolderOldOrNew) {
     MakeGameFolder(Root());
     InstallOldFiles(Root());
     const auto original = Snapshot(Root());
-    killAt = c.at;
-    const int status = RunInChild([&] {
-      StagedUpdate::Probe kill = [](int i) {
-        if (i == killAt) raise(SIGKILL);
-        return true;
-      };
-      if (c.whileCleaningUp)
-        StagedUpdate::SetCleanUpProbeForTesting(kill);
-      else
-        StagedUpdate::SetCommitProbeForTesting(kill);
-      ExportPayload();
-      return 0;
-    });
+    const int status = RunExportKilledAt(c.at, c.whileCleaningUp ? StagedUpdate::SetCleanUpProbeForTesting
+                                                                  : StagedUpdate::SetCommitProbeForTesting);
     ASSERT_TRUE(WIFSIGNALED(status));
     FlipTestBlockBit(damaged, 5);
     EXPECT_EQ(ExportPayload(), -1);
@@ -778,15 +767,7 @@ TEST_F(ExportTest, SymbolicLinkDestinationsAreWrittenThroughAndKept) {
   const auto before = Snapshot(Root()), beforeElsewhere = Snapshot(elsewhere.Path());
 
   // A run killed before its last move, which is the file out of the game folder, is undone.
-  killAt = 58;
-  const int status = RunInChild([] {
-    StagedUpdate::SetCommitProbeForTesting([](int i) {
-      if (i == killAt) raise(SIGKILL);
-      return true;
-    });
-    ExportPayload();
-    return 0;
-  });
+  const int status = RunExportKilledAt(58, StagedUpdate::SetCommitProbeForTesting);
   ASSERT_TRUE(WIFSIGNALED(status));
   SetStagingProbeForTesting([](int) { return false; });
   EXPECT_EQ(ExportPayload(), -1);
