@@ -319,7 +319,7 @@ EarlierRun StagedUpdate::RecoverInterruptedRun() {
     if (left.aside) {
       restored = true;
       // When both names still link the same file, the move does nothing and the removal finishes it.
-      if (!fc::ReplaceFile(AsideName(path), path) || !fc::RemoveFile(AsideName(path))) {
+      if (!fc::MoveOver(AsideName(path), path) || !fc::RemoveFile(AsideName(path))) {
         failedAt(path, Text("Cannot restore the old file; it is kept as ") + AsideName(path));
       }
     } else if (left.created) {
@@ -489,7 +489,7 @@ void StagedUpdate::Commit() {
       Fail(e.target, "Injected failure while replacing the file", FailureCause::kOther);
     }
     fc::ClearSystemError();
-    if (!fc::ReplaceFile(StagingName(e.target), e.target))
+    if (!fc::MoveOver(StagingName(e.target), e.target))
       Fail(e.target, WithReason("Cannot replace the file"), CauseOfSystemError(false));
     e.moved = true;
   }
@@ -499,7 +499,7 @@ void StagedUpdate::Commit() {
   // staging file beside the mark, or no mark, and the next run undoes it either way.
   const Text mark = CommittedMarkerName(journalFolder_);
   fc::ClearSystemError();
-  if (!fc::ReplaceFile(JournalName(journalFolder_), mark)) {
+  if (!fc::MoveOver(JournalName(journalFolder_), mark)) {
     Fail(mark, WithReason("Cannot record the completed update"), CauseOfSystemError(true));
   }
   markWritten_ = true;
@@ -526,7 +526,7 @@ void StagedUpdate::RollBack() {
   // state that the next run restores, not one it takes for a completed update.
   if (markWritten_) {
     Text failed;
-    if (!fc::ReplaceFile(mark, journal) || !fc::SyncToDisk({}, {journalFolder_}, failed)) {
+    if (!fc::MoveOver(mark, journal) || !fc::SyncToDisk({}, {journalFolder_}, failed)) {
       throw PatchFailure{mark, WithReason("Cannot take back the record of the completed update"), false,
                          FailureCause::kEarlierRunNotUndone};
     }
@@ -538,7 +538,7 @@ void StagedUpdate::RollBack() {
     Entry& e = entries_[i];
     bool undone = true;
     if (e.moved && e.kept)
-      undone = fc::ReplaceFile(AsideName(e.target), e.target);
+      undone = fc::MoveOver(AsideName(e.target), e.target);
     else if (e.moved)
       undone = fc::RemoveFile(e.target);
     else if (e.kept)

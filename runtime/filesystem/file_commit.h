@@ -52,7 +52,8 @@ bool ExaminePath(const Text& path, PathFacts& facts);
 bool ListFolder(const Text& folder, std::vector<Text>& names);
 
 // Moves `from` over `to` in one step: `to` names either the old or the new file at every moment.
-bool ReplaceFile(const Text& from, const Text& to);
+// (Not "ReplaceFile": <windows.h> defines that name as a macro.)
+bool MoveOver(const Text& from, const Text& to);
 // Makes `aside` a second name for the file `path` (a hard link), or a durable copy where the file
 // system has no links. The copy is written as `partial` and takes the name `aside` only when it is
 // complete, so `aside` never names less than the whole original. `aside` must not exist.

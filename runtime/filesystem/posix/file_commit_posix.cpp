@@ -342,7 +342,7 @@ bool ListFolder(const Text& folder, std::vector<Text>& names) {
   return errno == 0 ? true : Fail();
 }
 
-bool ReplaceFile(const Text& from, const Text& to) {
+bool MoveOver(const Text& from, const Text& to) {
   if (::rename(Native(from).c_str(), Native(to).c_str()) != 0) return Fail();
   return true;
 }
@@ -355,7 +355,7 @@ bool KeepAside(const Text& path, const Text& aside, const Text& partial) {
   if (::stat(Native(path).c_str(), &original) != 0) return Fail();
   if (CopyBytes(path, partial)) {
     Descriptor fd(::open(Native(partial).c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.Get() >= 0 && TakeOwnerAndMode(fd.Get(), original) && ReplaceFile(partial, aside)) return true;
+    if (fd.Get() >= 0 && TakeOwnerAndMode(fd.Get(), original) && MoveOver(partial, aside)) return true;
     if (fd.Get() < 0) Fail();
   }
   const int reason = lastError;
