@@ -6,6 +6,11 @@
 
 #include <vector>
 
+// The GL headers of Windows stop at GL 1.1; the drivers there have every later enumerant all the same.
+#ifndef GL_CLAMP_TO_EDGE
+#define GL_CLAMP_TO_EDGE 0x812F
+#endif
+
 namespace kiln::gl2d {
 
 // Not "DrawState": <windows.h>, which the GL headers need on Windows, defines that name as a macro.
