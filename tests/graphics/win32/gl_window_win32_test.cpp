@@ -11,6 +11,7 @@
 #include "runtime/core/runtime.h"
 #include "runtime/graphics/gl_graphics.h"
 #include "runtime/graphics/internal/gl_context.h"
+#include "runtime/graphics/internal/wgl_layer.h"
 #include "runtime/system/events.h"
 #include "runtime/system/hooks.h"
 #include "runtime/system/input.h"
@@ -201,9 +202,9 @@ TEST_F(GLWindowWin32, AltF4IsAKeyThenACloseRequest) {
   EXPECT_TRUE(IsWindow(window));
 }
 
-// Full screen needs the display's own mode here (Wine on Xvfb offers no other); a refused rate is
-// retried without it, and a refused mode throws from the create and leaves no window behind.
-TEST_F(GLWindowWin32, FullScreenModeSwitchAndRefusedModes) {
+// Full screen in the display's own size (Wine on Xvfb offers no other, at any rate); a refused mode
+// throws from the create and leaves no window behind. The mode list holds Wine's 8-bit mode too.
+TEST_F(GLWindowWin32, FullScreenOwnsTheModeWhileFocusedAndRefusedModesLeaveNoWindow) {
   std::vector<Ref<TGraphicsMode>> modes = ListGraphicsModes();
   ASSERT_FALSE(modes.empty());
   EXPECT_EQ(HasGraphicsMode(0, 0, 0, 0), 1);
@@ -224,8 +225,25 @@ TEST_F(GLWindowWin32, FullScreenModeSwitchAndRefusedModes) {
   EXPECT_EQ(outer.right, w);
   EXPECT_EQ(outer.bottom, h);
   EXPECT_EQ(CurrentGraphicsDepth(), bits);
+  EXPECT_EQ(win32::DisplayModeOwner(), window);
+
+  // Losing the focus gives the mode back and minimises the window; the focus brings both back.
+  HWND other = CreateWindowExW(0, L"STATIC", L"other", WS_POPUP | WS_VISIBLE, 0, 0, 50, 50, nullptr, nullptr,
+                               GetModuleHandleW(nullptr), nullptr);
+  SetForegroundWindow(other);
+  SetFocus(other);
+  PumpFor(5);
+  EXPECT_EQ(win32::DisplayModeOwner(), nullptr);
+  EXPECT_TRUE(IsIconic(window));
+  ShowWindow(window, SW_RESTORE);
+  SetForegroundWindow(window);
+  SetFocus(window);
+  PumpFor(5);
+  EXPECT_EQ(win32::DisplayModeOwner(), window);
+  DestroyWindow(other);
   CloseGraphicsWindow();
   EXPECT_FALSE(IsWindow(window));
+  EXPECT_EQ(win32::DisplayModeOwner(), nullptr);
 
   int before = ContextWindowCount();
   struct Case {
