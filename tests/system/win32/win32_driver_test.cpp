@@ -1,0 +1,163 @@
+// The Win32 system driver: calls posted from other threads, and message boxes answered by a thread
+// that finds the box and presses one of its buttons.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "runtime/core/runtime.h"
+#include "runtime/system/internal/system_backend.h"
+#include "runtime/system/system.h"
+
+namespace kiln {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::atomic<DWORD> callThread{0};
+std::atomic<int> callExtra{0};
+
+void RecordCall(TObject*, int extra) {
+  callThread.store(GetCurrentThreadId());
+  callExtra.store(extra);
+}
+
+void ThrowingCall(TObject*, int) { throw Text("call failed"); }
+
+TEST(Win32MainThreadCalls, PostedCallRunsInTheNextPumpOnTheMainThread) {
+  InitSystemModule();
+  PumpSystemEvents();
+  callThread = 0;
+  std::thread poster([] { PostMainThreadCall(RecordCall, nullptr, 7); });
+  poster.join();
+  EXPECT_EQ(callThread.load(), 0u);
+  PumpSystemEvents();
+  EXPECT_EQ(callThread.load(), GetCurrentThreadId());
+  EXPECT_EQ(callExtra.load(), 7);
+}
+
+TEST(Win32MainThreadCalls, PostedCallWakesABlockedWait) {
+  InitSystemModule();
+  PumpSystemEvents();
+  callThread = 0;
+  DWORD mainThread = GetCurrentThreadId();
+  std::atomic<bool> done{false};
+  std::thread poster([] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    PostMainThreadCall(RecordCall, nullptr, 9);
+  });
+  // Should the wake be lost, this ends the wait after 5 s and the test fails instead of hanging.
+  std::thread watchdog([&] {
+    for (int i = 0; i < 500 && !done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (!done) PostThreadMessageW(mainThread, WM_NULL, 0, 0);
+  });
+  Clock::time_point start = Clock::now();
+  while (callThread.load() == 0 && Clock::now() - start < std::chrono::seconds(4)) AwaitSystemEvents();
+  auto waited = Clock::now() - start;
+  done = true;
+  poster.join();
+  watchdog.join();
+  EXPECT_EQ(callThread.load(), mainThread);
+  EXPECT_EQ(callExtra.load(), 9);
+  EXPECT_LT(waited, std::chrono::seconds(2));
+}
+
+TEST(Win32MainThreadCalls, WhatACallThrowsReachesThePumpsCaller) {
+  InitSystemModule();
+  PumpSystemEvents();
+  std::thread poster([] { PostMainThreadCall(ThrowingCall, nullptr, 0); });
+  poster.join();
+  try {
+    PumpSystemEvents();
+    ADD_FAILURE() << "nothing thrown";
+  } catch (const Text& thrown) {
+    EXPECT_EQ(thrown, Text("call failed"));
+  }
+  // Nothing is left over for the next pump.
+  EXPECT_NO_THROW(PumpSystemEvents());
+}
+
+struct BoxSeen {
+  bool found = false;
+  std::wstring caption;
+  std::wstring text;
+  bool hasCancel = false;
+  bool hasYes = false;
+  bool hasNo = false;
+};
+
+// Finds the dialog captioned `caption` of this process and presses the button `button`.
+std::thread PressInBox(const std::wstring& caption, int button, BoxSeen& seen) {
+  return std::thread([caption, button, &seen] {
+    for (int i = 0; i < 500; ++i) {
+      HWND box = FindWindowW(L"#32770", caption.c_str());
+      // Shown once its set-up is done.
+      if (box != nullptr && IsWindowVisible(box)) {
+        seen.found = true;
+        wchar_t buffer[256] = {};
+        GetWindowTextW(box, buffer, 256);
+        seen.caption = buffer;
+        // The message text is the static control 0xFFFF.
+        GetDlgItemTextW(box, 0xFFFF, buffer, 256);
+        seen.text = buffer;
+        seen.hasCancel = GetDlgItem(box, IDCANCEL) != nullptr;
+        seen.hasYes = GetDlgItem(box, IDYES) != nullptr;
+        seen.hasNo = GetDlgItem(box, IDNO) != nullptr;
+        PostMessageW(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
+        return;
+      }
+      Sleep(10);
+    }
+  });
+}
+
+TEST(Win32MessageBoxes, ButtonsAndResultsOfNotifyConfirmAndProceed) {
+  InitSystemModule();
+  SetApplicationTitle(Text("Box Test"));
+  enum Kind { kNotify, kConfirm, kProceed };
+  struct Case {
+    Kind kind;
+    int press;
+    int expected;
+    bool cancel, yes, no;
+  };
+  const Case cases[] = {
+      {kNotify, IDOK, 0, false, false, false},      {kConfirm, IDOK, 1, true, false, false},
+      {kConfirm, IDCANCEL, 0, true, false, false},  {kProceed, IDYES, 1, true, true, true},
+      {kProceed, IDNO, 0, true, true, true},        {kProceed, IDCANCEL, -1, true, true, true},
+  };
+  for (const Case& c : cases) {
+    BoxSeen seen;
+    std::thread presser = PressInBox(L"Box Test", c.press, seen);
+    Text message("Question \xC4");
+    int result = c.kind == kNotify    ? NotifyUser(message, 0)
+                 : c.kind == kConfirm ? AskConfirm(message, 1)
+                                      : AskProceed(message, 0);
+    presser.join();
+    ASSERT_TRUE(seen.found) << "kind " << c.kind;
+    EXPECT_EQ(result, c.expected) << "kind " << c.kind << " press " << c.press;
+    EXPECT_EQ(seen.caption, L"Box Test");
+    EXPECT_EQ(seen.text, L"Question \u00C4");
+    EXPECT_EQ(seen.hasCancel, c.cancel) << "kind " << c.kind;
+    EXPECT_EQ(seen.hasYes, c.yes) << "kind " << c.kind;
+    EXPECT_EQ(seen.hasNo, c.no) << "kind " << c.kind;
+  }
+  SetApplicationTitle(Text("Kilnworks Application"));
+}
+
+TEST(Win32MessageBoxes, FaultBoxHasTheCaptionAndOneButton) {
+  BoxSeen seen;
+  std::thread presser = PressInBox(L"Windows exception", IDOK, seen);
+  PlatformFaultMessageBox()("Windows exception", "EXCEPTION_INT_DIVIDE_BY_ZERO");
+  presser.join();
+  ASSERT_TRUE(seen.found);
+  EXPECT_EQ(seen.text, L"EXCEPTION_INT_DIVIDE_BY_ZERO");
+  EXPECT_FALSE(seen.hasCancel);
+  EXPECT_FALSE(seen.hasYes);
+}
+
+}  // namespace
+}  // namespace kiln
