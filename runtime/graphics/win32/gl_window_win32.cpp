@@ -73,8 +73,8 @@ LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
 }
 
 // An exception must not unwind through the system's frames that called the window procedure: the
-// platform may swallow it or end the process. One that a hook throws ends the program the way an
-// unhandled thrown object does.
+// platform may swallow it or end the process. The translator holds what hooks throw for the pump;
+// anything else that gets here ends the program the way an unhandled thrown object does.
 LRESULT CALLBACK GLWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   ContextWindowInfo info;
   if (!FindContextWindow(window, info)) return DefaultProc(window, message, wParam, lParam);
