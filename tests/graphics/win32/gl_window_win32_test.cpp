@@ -61,18 +61,17 @@ void PumpFor(int rounds) {
   }
 }
 
+BOOL CALLBACK CountContextWindow(HWND window, LPARAM counter) {
+  wchar_t name[64] = {};
+  GetClassNameW(window, name, 64);
+  if (std::wstring(name) == L"Kilnworks GLGraphics") ++*reinterpret_cast<int*>(counter);
+  return TRUE;
+}
+
 // Top-level windows of the context window class that this thread owns.
 int ContextWindowCount() {
   int count = 0;
-  EnumThreadWindows(
-      GetCurrentThreadId(),
-      [](HWND window, LPARAM counter) -> BOOL {
-        wchar_t name[64] = {};
-        GetClassNameW(window, name, 64);
-        if (std::wstring(name) == L"Kilnworks GLGraphics") ++*reinterpret_cast<int*>(counter);
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&count));
+  EnumThreadWindows(GetCurrentThreadId(), &CountContextWindow, reinterpret_cast<LPARAM>(&count));
   return count;
 }
 
