@@ -1,9 +1,15 @@
-// The text rules of the file requester: its filter text, initial filter group and initial path.
+// The file requester's text rules (filter text, initial filter group, initial path) and both
+// requesters under the window system, answered by a thread that presses a button.
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <string>
+#include <thread>
 
+#include "runtime/core/win32/wide_names.h"
+#include "runtime/system/system.h"
 #include "runtime/system/win32/win32_backend.h"
+#include "tests/support/temp_dir.h"
 
 namespace kiln {
 namespace {
@@ -80,6 +86,60 @@ TEST(Win32RequesterRules, InitialFolderAndFileName) {
     EXPECT_EQ(split.folder, Text(c.folder)) << c.path;
     EXPECT_EQ(split.fileName, Text(c.fileName)) << c.path;
   }
+}
+
+// Presses `button` in the first dialog of the process that shows (captioned `caption` if given).
+std::thread PressWhenShown(const wchar_t* caption, int button, bool& found) {
+  return std::thread([caption, button, &found] {
+    for (int i = 0; i < 1000; ++i) {
+      HWND dialog = FindWindowW(L"#32770", caption);
+      if (dialog != nullptr && IsWindowVisible(dialog)) {
+        // Let the dialog finish filling in its controls.
+        Sleep(300);
+        found = true;
+        PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
+        return;
+      }
+      Sleep(10);
+    }
+  });
+}
+
+Text Native(const std::filesystem::path& path) { return FromWideName(path.generic_wstring().c_str()); }
+
+TEST(Win32Requesters, FileRequesterStartsAtTheGivenFileAndReturnsItsPath) {
+  InitSystemModule();
+  test::TempDir dir;
+  test::WriteFileBytes(dir.Path() / "picture.png", "png");
+  Text path = Native(dir.Path()) + "/picture.png";
+
+  bool found = false;
+  std::thread presser = PressWhenShown(L"Pick a picture", IDOK, found);
+  Text chosen = AskFileName(Text("Pick a picture"), Text("Images:png,jpg;Text:txt"), 0, path);
+  presser.join();
+  ASSERT_TRUE(found);
+  EXPECT_EQ(chosen.ToLower(), path.Replace("/", "\\").ToLower());
+
+  found = false;
+  presser = PressWhenShown(L"Pick a picture", IDCANCEL, found);
+  chosen = AskFileName(Text("Pick a picture"), Text("Images:png"), 1, path);
+  presser.join();
+  ASSERT_TRUE(found);
+  EXPECT_EQ(chosen, Text());
+}
+
+TEST(Win32Requesters, FolderRequesterStartsAtTheGivenFolder) {
+  InitSystemModule();
+  test::TempDir dir;
+  std::filesystem::create_directory(dir.Path() / "chosen");
+  Text folder = Native(dir.Path()) + "/chosen";
+
+  bool found = false;
+  std::thread presser = PressWhenShown(nullptr, IDOK, found);
+  Text chosen = AskFolder(Text("Pick a folder"), folder);
+  presser.join();
+  ASSERT_TRUE(found);
+  EXPECT_EQ(chosen.ToLower(), folder.Replace("/", "\\").ToLower());
 }
 
 }  // namespace
