@@ -1,11 +1,15 @@
 // The export on Windows against files that another program holds, as a running game holds its
-// executable: the export fails naming the file, changes nothing, and succeeds once it is free.
+// executable: the export fails naming the file, changes nothing, and succeeds once it is free. And
+// an export that the system ends half-way through its commit is undone by the next one.
 #include <windows.h>
 
 #include <filesystem>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "app/export.h"
+#include "app/staged_update.h"
 #include "app/manifest.h"
 #include "app/status_texts.h"
 #include "tests/app/game_folder_fixture.h"
@@ -38,6 +42,48 @@ class Held {
  private:
   HANDLE handle_ = INVALID_HANDLE_VALUE;
 };
+
+// `program` run with one test of this suite and `environment` added; its output is discarded.
+class Child {
+ public:
+  Child(const fs::path& program, const wchar_t* test,
+        const std::vector<std::pair<const wchar_t*, std::wstring>>& environment) {
+    std::wstring command = L"\"" + program.wstring() + L"\" --gtest_filter=" + test;
+    for (const auto& [name, value] : environment) SetEnvironmentVariableW(name, value.c_str());
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    started_ = CreateProcessW(program.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                              &process_) != 0;
+    for (const auto& [name, value] : environment) SetEnvironmentVariableW(name, nullptr);
+  }
+  ~Child() {
+    if (!started_) return;
+    if (WaitForSingleObject(process_.hProcess, 30000) != WAIT_OBJECT_0) TerminateProcess(process_.hProcess, 1);
+    CloseHandle(process_.hThread);
+    CloseHandle(process_.hProcess);
+  }
+  Child(const Child&) = delete;
+  Child& operator=(const Child&) = delete;
+  bool Started() const { return started_; }
+  // The exit code, or -1 when it did not end within 30 s.
+  int64_t Wait() {
+    DWORD code = 0;
+    if (!started_ || WaitForSingleObject(process_.hProcess, 30000) != WAIT_OBJECT_0) return -1;
+    GetExitCodeProcess(process_.hProcess, &code);
+    return code;
+  }
+
+ private:
+  PROCESS_INFORMATION process_{};
+  bool started_ = false;
+};
+
+fs::path ThisProgram() {
+  wchar_t self[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  return self;
+}
 
 std::string PlayerLines() {
   std::string lines;
@@ -137,33 +183,65 @@ TEST(ExportInUseChild, RunsUntilToldToEnd) {
 }
 
 TEST_F(ExportInUse, RunningGameExecutableIsReportedInUse) {
-  wchar_t self[MAX_PATH] = {};
-  ASSERT_GT(GetModuleFileNameW(nullptr, self, MAX_PATH), 0u);
-  fs::copy_file(self, Root() / "Zunto.exe");
-  const std::wstring game = (Root() / "Zunto.exe").wstring();
-  std::wstring command = L"\"" + game + L"\" --gtest_filter=ExportInUseChild.RunsUntilToldToEnd";
-  SetEnvironmentVariableW(L"KILN_RUNNING_GAME_FOLDER", Root().wstring().c_str());
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  PROCESS_INFORMATION child{};
-  const BOOL started =
-      CreateProcessW(game.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child);
-  SetEnvironmentVariableW(L"KILN_RUNNING_GAME_FOLDER", nullptr);
-  ASSERT_TRUE(started);
-  for (int waited = 0; waited < 3000 && !fs::exists(Root() / "started"); ++waited) Sleep(10);
-  const auto before = Snapshot(Root());
-  EXPECT_EQ(ExportPayload(), -1);
-  EXPECT_EQ(LastPatchFailure().file.ToUtf8(), "./Zunto.exe") << LastPatchFailureText().ToUtf8();
-  EXPECT_EQ(LastPatchFailure().cause, FailureCause::kFileReadOnlyOrInUse);
-  EXPECT_EQ(Snapshot(Root()), before);
-
-  WriteFileBytes(Root() / "go", "");
-  EXPECT_EQ(WaitForSingleObject(child.hProcess, 30000), WAIT_OBJECT_0);
-  CloseHandle(child.hThread);
-  CloseHandle(child.hProcess);
+  fs::copy_file(ThisProgram(), Root() / "Zunto.exe");
+  {
+    Child game(Root() / "Zunto.exe", L"ExportInUseChild.RunsUntilToldToEnd",
+               {{L"KILN_RUNNING_GAME_FOLDER", Root().wstring()}});
+    ASSERT_TRUE(game.Started());
+    for (int waited = 0; waited < 3000 && !fs::exists(Root() / "started"); ++waited) Sleep(10);
+    const auto before = Snapshot(Root());
+    EXPECT_EQ(ExportPayload(), -1);
+    EXPECT_EQ(LastPatchFailure().file.ToUtf8(), "./Zunto.exe") << LastPatchFailureText().ToUtf8();
+    EXPECT_EQ(LastPatchFailure().cause, FailureCause::kFileReadOnlyOrInUse);
+    EXPECT_EQ(Snapshot(Root()), before);
+    WriteFileBytes(Root() / "go", "");
+    EXPECT_EQ(game.Wait(), 0);
+  }
   ASSERT_EQ(ExportPayload(), 0) << LastPatchFailureText().ToUtf8();
   ExpectFullyPatched();
+}
+
+// The export of the next test, ended by the system before it moves file `at` into place.
+int killAtCommit = -1;
+TEST(ExportKilledChild, EndsWhileCommitting) {
+  wchar_t folder[MAX_PATH] = {}, at[16] = {};
+  if (GetEnvironmentVariableW(L"KILN_KILLED_EXPORT_FOLDER", folder, MAX_PATH) == 0 ||
+      GetEnvironmentVariableW(L"KILN_KILLED_EXPORT_AT", at, 16) == 0) {
+    GTEST_SKIP() << "run by ExportInUse";
+  }
+  RegisterTestPayload();
+  fs::current_path(folder);
+  killAtCommit = _wtoi(at);
+  StagedUpdate::SetCommitProbeForTesting([](int index) {
+    if (index == killAtCommit) TerminateProcess(GetCurrentProcess(), 9);
+    return true;
+  });
+  ExportPayload();
+  ExitProcess(1);
+}
+
+// Originals kept under a second name of the same file are put back by the next run, which ends
+// before it writes anything of its own.
+TEST_F(ExportInUse, ExportEndedWhileCommittingIsUndoneByTheNextRun) {
+  int n = 0;
+  for (const ExpectedFile& file : ExportedFiles()) {
+    if (n++ % 2 == 0) WriteFileBytes(Root() / file.destination, "old contents of " + file.destination);
+  }
+  const auto original = Snapshot(Root());
+  for (int index : {0, 1, 29, 58}) {
+    SCOPED_TRACE(index);
+    Child killed(ThisProgram(), L"ExportKilledChild.EndsWhileCommitting",
+                 {{L"KILN_KILLED_EXPORT_FOLDER", Root().wstring()}, {L"KILN_KILLED_EXPORT_AT", std::to_wstring(index)}});
+    ASSERT_EQ(killed.Wait(), 9);
+    EXPECT_TRUE(HasLeftovers(Root()));
+    SetStagingProbeForTesting([](int) { return false; });
+    EXPECT_EQ(ExportPayload(), -1);
+    SetStagingProbeForTesting(nullptr);
+    EXPECT_EQ(Snapshot(Root()), original);
+  }
+  ASSERT_EQ(ExportPayload(), 0) << LastPatchFailureText().ToUtf8();
+  ExpectFullyPatched();
+  EXPECT_FALSE(HasLeftovers(Root()));
 }
 
 }  // namespace
