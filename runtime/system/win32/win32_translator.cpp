@@ -47,7 +47,8 @@ void SetHoverWindow(HWND window, int x, int y, const Ref<TObject>& source) {
   hoverWindow = window;
   if (window != nullptr) hoverSource = source;
   UpdatePointerVisibility();
-  if (left != nullptr) {
+  // A window destroyed without telling the translator gets no leave.
+  if (left != nullptr && IsWindow(left)) {
     POINT at{};
     GetCursorPos(&at);
     ScreenToClient(left, &at);
@@ -227,7 +228,9 @@ void TranslateWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     case WM_MOUSELEAVE:
       if (window == hoverWindow) SetHoverWindow(nullptr, 0, 0, nullptr);
       break;
-    // A destroyed window's handle may be reused; forget it without an event.
+    // A destroyed window's handle may be reused, and the pointer hidden over it must show again:
+    // forget it without an event.
+    case WM_DESTROY:
     case WM_NCDESTROY:
       if (window == hoverWindow) {
         hoverWindow = nullptr;
