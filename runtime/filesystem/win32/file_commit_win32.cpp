@@ -136,7 +136,8 @@ bool ResolveLink(const Text& link, PathFacts& facts) {
   Handle target(OpenAny(link, 0));
   if (!target) return Fail();
   BY_HANDLE_FILE_INFORMATION info{};
-  if (!GetFileInformationByHandle(target.Get(), &info) || !FinalPath(target.Get(), facts.resolved)) return Fail();
+  if (!GetFileInformationByHandle(target.Get(), &info)) return Fail();
+  if (!FinalPath(target.Get(), facts.resolved)) return false;
   facts.kind = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? PathKind::kFolder : PathKind::kFile;
   Handle here(OpenAny(".", 0));
   Text current;
@@ -187,8 +188,8 @@ bool FlushFolder(const Text& folder) {
 
 // A copy with the original's attributes and times, whole on the disk before it is renamed.
 bool CopyAside(const Text& path, const Text& aside, const Text& partial) {
-  if (!CopyFileW(Native(path).c_str(), Native(partial).c_str(), TRUE)) return Fail();
-  if ((diskSync && !FlushFile(partial)) || !MoveOver(partial, aside)) {
+  const bool copied = CopyFileW(Native(path).c_str(), Native(partial).c_str(), TRUE) != 0 || Fail();
+  if (!copied || (diskSync && !FlushFile(partial)) || !MoveOver(partial, aside)) {
     const DWORD reason = lastWindowsError;
     RemoveFile(partial);
     return FailWith(reason);
@@ -421,14 +422,14 @@ bool KeepAside(const Text& path, const Text& aside, const Text& partial) {
 // Windows files have no owner or mode to hand on that a new file in the folder would not inherit
 // (its access list comes from the folder); what the player sees are the attributes. Read-only is
 // not handed on: the replaced file passed IsWritable, and a read-only new file could not be
-// replaced by the next update.
+// replaced by the next update. The new bytes are marked for backup as any written file is.
 bool PrepareStagedFile(const Text& staged, const Text& replaced, const Text&) {
   if (replaced.IsEmpty()) return true;
   const DWORD from = GetFileAttributesW(Native(replaced).c_str());
   if (from == INVALID_FILE_ATTRIBUTES) return Fail();
-  const DWORD kept = from & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
-                             FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
-  if (!SetFileAttributesW(Native(staged).c_str(), kept == 0 ? FILE_ATTRIBUTE_NORMAL : kept)) return Fail();
+  const DWORD kept = (from & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED)) |
+                     FILE_ATTRIBUTE_ARCHIVE;
+  if (!SetFileAttributesW(Native(staged).c_str(), kept)) return Fail();
   return true;
 }
 
