@@ -60,6 +60,10 @@ void UpdatePointerVisibility();
 void HoldFailure(std::exception_ptr failure);
 void RethrowHeldFailure();
 
+// While paused, posted calls wait in their store (during the fault report's box: the program's
+// state is unknown, and the store may be locked by the faulting code).
+void PauseMainThreadCalls(bool paused);
+
 // Message box styles: MB_TOPMOST, the exclamation icon when serious else the information icon,
 // and `buttons` (MB_OK, MB_OKCANCEL, MB_YESNOCANCEL).
 UINT MessageBoxStyle(UINT buttons, int serious);

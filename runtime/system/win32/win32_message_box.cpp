@@ -31,7 +31,9 @@ void WriteFaultLine(const char* caption, const char* text) {
 // The fault report's box: one OK button. A box that cannot be shown (no desktop, no window system)
 // returns at once with 0; the report then goes to standard error as it would without a box.
 void ShowFaultBox(const char* caption, const char* text) {
+  PauseMainThreadCalls(true);
   int result = MessageBoxA(GetActiveWindow(), text, caption, MB_OK | MB_ICONERROR | MB_TOPMOST);
+  PauseMainThreadCalls(false);
   if (result != IDOK) WriteFaultLine(caption, text);
 }
 

@@ -24,6 +24,7 @@ bool wideCalls = true;
 std::atomic<DWORD> mainThreadId{0};
 // Set while a wake message is on its way, so a burst of posts queues one message, not thousands.
 std::atomic<bool> wakePosted{false};
+std::atomic<bool> callsPaused{false};
 
 // The process's message hook on the main thread; unhooked when the process's statics end.
 class MessageHook {
@@ -50,6 +51,7 @@ MessageHook& MainThreadHook() {
 }
 
 void RunPostedCalls() {
+  if (callsPaused.load()) return;
   wakePosted.store(false);
   try {
     RunMainThreadCalls();
@@ -107,6 +109,8 @@ void StartSystem() {
 }  // namespace
 
 bool WideSystemCalls() { return wideCalls; }
+
+void PauseMainThreadCalls(bool paused) { callsPaused.store(paused); }
 
 TWin32SystemDriver::TWin32SystemDriver() { StartSystem(); }
 
