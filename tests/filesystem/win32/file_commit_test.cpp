@@ -132,7 +132,15 @@ TEST(FolderLock, KeepsOutEveryOtherHolderUntilReleasedOrEnded) {
   EXPECT_EQ(TryLockFolder(folder, second), LockAttempt::kBusy);
   first.Release();
   EXPECT_EQ(TryLockFolder(folder, second), LockAttempt::kLocked);
+  // A scanner that looks at the lock file keeps it a moment after its release: Windows holds it as
+  // being deleted (busy), Wine lets it be opened again.
+  HANDLE scanner = CreateFileW((temp.Path() / kLockFileName).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE |
+                               FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
+  EXPECT_NE(scanner, INVALID_HANDLE_VALUE);
   second.Release();
+  EXPECT_NE(TryLockFolder(folder, first), LockAttempt::kFailed);
+  first.Release();
+  CloseHandle(scanner);
   EXPECT_TRUE(fs::is_empty(temp.Path()));
 
   wchar_t self[MAX_PATH] = {};
