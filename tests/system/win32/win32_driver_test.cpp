@@ -80,6 +80,11 @@ TEST(Win32MainThreadCalls, WhatACallThrowsReachesThePumpsCaller) {
   EXPECT_NO_THROW(PumpSystemEvents());
 }
 
+TEST(Win32Addresses, AnAddressTheShellCannotOpenGivesZero) {
+  InitSystemModule();
+  EXPECT_EQ(SystemDriver()->OpenURL(Text("C:\\no such folder\\no such file.kilnx")), 0);
+}
+
 struct BoxSeen {
   bool found = false;
   std::wstring caption;
