@@ -37,7 +37,7 @@ build_tree() {  # build_tree <dir> <targets or ""> <cmake options...>
 }
 
 build_tree build-win32 "" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/mingw-i686.cmake" \
-  -DCMAKE_BUILD_TYPE=Release -DKILN_BUILD_TESTS=OFF -DKILN_WERROR=ON -DCMAKE_EXE_LINKER_FLAGS=-s
+  -DCMAKE_BUILD_TYPE=Release -DKILN_BUILD_TESTS=OFF -DKILN_WERROR=ON -DCMAKE_EXE_LINKER_FLAGS_RELEASE=-s
 say "built build-win32/ZuntoPatcher.exe"
 build_tree build-win64 "" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/mingw-x86_64.cmake" \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKILN_BUILD_TESTS=ON -DKILN_WERROR=ON \

@@ -195,8 +195,10 @@ build_target() {
   build_cmake "$target" libjpeg-turbo "$jpeg_version" "$jpeg_dir" \
     -DENABLE_SHARED=OFF -DENABLE_STATIC=ON -DWITH_TURBOJPEG=OFF -DWITH_SIMD=ON -DREQUIRE_SIMD=ON \
     -DCMAKE_ASM_NASM_COMPILER=nasm
+  # FreeType's gzip support uses the one zlib of the program: with FT_DISABLE_ZLIB it would carry a
+  # copy of its own, whose symbols clash with Debian's libz.a when both are linked in.
   build_cmake "$target" freetype "$freetype_version" "$freetype_dir" \
-    -DFT_DISABLE_ZLIB=ON -DFT_DISABLE_BZIP2=ON -DFT_DISABLE_PNG=ON -DFT_DISABLE_HARFBUZZ=ON \
+    -DFT_REQUIRE_ZLIB=ON -DZLIB_LIBRARY="$zlib" -DZLIB_INCLUDE_DIR="/usr/$target/include" -DFT_DISABLE_BZIP2=ON -DFT_DISABLE_PNG=ON -DFT_DISABLE_HARFBUZZ=ON \
     -DFT_DISABLE_BROTLI=ON
   build_cmake "$target" googletest "$gtest_version" /usr/src/googletest \
     -DBUILD_GMOCK=OFF -DINSTALL_GTEST=ON
