@@ -16,7 +16,7 @@
 #include "runtime/draw2d/gl_flat2d_driver.h"
 #include "runtime/graphics/graphics.h"
 #include "runtime/pixmap/pixmap_loaders.h"
-#include "tests/support/x_server.h"
+#include "tests/support/test_display.h"
 
 namespace {
 
@@ -59,7 +59,7 @@ struct Scene {
 Scene& TheScene() {
   static Scene scene = [] {
     Scene s;
-    if (!test::EnsureXServer()) return s;
+    if (!test::EnsureDisplay()) return s;
     InitPixmapLoaders();
     InitFreeTypeFontModule();
     InitGLDraw2DModule();

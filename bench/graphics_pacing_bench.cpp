@@ -17,7 +17,7 @@
 #include "runtime/core/clock.h"
 #include "runtime/graphics/frame_pacing.h"
 #include "runtime/graphics/gl_graphics.h"
-#include "tests/support/x_server.h"
+#include "tests/support/test_display.h"
 
 namespace {
 
@@ -64,7 +64,7 @@ LoopFigures MeasureLoop(Clock::time_point start, Present present) {
 }
 
 void BM_PacedPresentVersusSleepUntil(benchmark::State& state) {
-  if (!kiln::test::EnsureXServer()) {
+  if (!kiln::test::EnsureDisplay()) {
     state.SkipWithError("no X server");
     return;
   }
@@ -113,7 +113,7 @@ BENCHMARK(BM_PacedPresentVersusSleepUntil)->Iterations(1)->Unit(benchmark::kMill
 
 // The cost of one unpaced present of a cleared 640x480 window (software GL).
 void BM_UnpacedPresent(benchmark::State& state) {
-  if (!kiln::test::EnsureXServer()) {
+  if (!kiln::test::EnsureDisplay()) {
     state.SkipWithError("no X server");
     return;
   }

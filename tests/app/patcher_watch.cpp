@@ -6,7 +6,7 @@
 #include "app/manifest.h"
 #include "runtime/filesystem/filesystem.h"
 #include "runtime/pixmap/pixmap_loaders.h"
-#include "tests/support/x_server.h"
+#include "tests/support/test_display.h"
 #include "tools/screenshot/x_window.h"
 
 namespace zunto::test {
@@ -40,7 +40,7 @@ int StartedProgram::ExitCodeWithin(int ms) {
   return process_->Signal() != 0 ? -2 : process_->ExitCode();
 }
 
-Watcher::Watcher() : display_(kiln::test::EnsureXServer() ? XOpenDisplay(nullptr) : nullptr) {}
+Watcher::Watcher() : display_(kiln::test::EnsureDisplay() ? XOpenDisplay(nullptr) : nullptr) {}
 
 Watcher::~Watcher() {
   if (display_ != nullptr) XCloseDisplay(display_);

@@ -12,7 +12,7 @@
 #include "runtime/draw2d/gl_flat2d_driver.h"
 #include "runtime/graphics/graphics.h"
 #include "runtime/pixmap/pixmap_loaders.h"
-#include "tests/support/x_server.h"
+#include "tests/support/test_display.h"
 
 namespace kiln {
 namespace {
@@ -46,7 +46,7 @@ int Grab(int x, int y) { return GrabScreenPixmap(x, y, 1, 1)->ReadPixel(0, 0); }
 class GLDraw2D : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    ASSERT_TRUE(test::EnsureXServer());
+    ASSERT_TRUE(test::EnsureDisplay());
     InitPixmapLoaders();
     InitFreeTypeFontModule();
     InitGLDraw2DModule();
@@ -61,7 +61,7 @@ class GLDraw2D : public ::testing::Test {
 };
 
 TEST(Draw2DWithoutContext, CallsDoNothingAndGettersGiveDefaults) {
-  ASSERT_TRUE(test::EnsureXServer());
+  ASSERT_TRUE(test::EnsureDisplay());
   InitGLDraw2DModule();
   CloseGraphicsWindow();
   Ref<TImage> image = TImage::Load(Url(Pattern(2, 2)), 0, 0, 0, 0);

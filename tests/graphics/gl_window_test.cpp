@@ -23,7 +23,7 @@
 #include "runtime/system/input.h"
 #include "runtime/system/system.h"
 #include "tests/support/child_process.h"
-#include "tests/support/x_server.h"
+#include "tests/support/test_display.h"
 
 namespace kiln {
 namespace {
@@ -91,7 +91,7 @@ void PumpFor(int rounds) {
 class GLWindow : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    ASSERT_TRUE(test::EnsureXServer());
+    ASSERT_TRUE(test::EnsureDisplay());
     InitGLGraphicsModule();
   }
   void SetUp() override {
@@ -509,7 +509,7 @@ void CheckAfterWindowClosed() {
 
 TEST(GLWindowExitChild, OpensPresentsAndExits) {
   if (std::getenv("KILN_GL_EXIT_CHILD") == nullptr) GTEST_SKIP() << "started by the exit test";
-  ASSERT_TRUE(test::EnsureXServer());
+  ASSERT_TRUE(test::EnsureDisplay());
   InitGLGraphicsModule();
   AddExitHandler(&CheckAfterWindowClosed);  // runs after the graphics module's own handler
   if (!(InstalledGraphicsDriver() == TheGLGraphicsDriver()) || InstalledDriverFlags() != BackBufferFlag) {

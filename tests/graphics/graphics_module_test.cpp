@@ -9,7 +9,7 @@
 #include "runtime/system/input.h"
 #include "tests/graphics/fake_clock.h"
 #include "tests/graphics/fake_graphics_driver.h"
-#include "tests/support/x_server.h"
+#include "tests/support/test_display.h"
 
 namespace kiln {
 namespace {
@@ -20,7 +20,7 @@ using test::FakeGraphicsDriver;
 class GraphicsModule : public ::testing::Test {
  protected:
   void SetUp() override {
-    test::EnsureXServer();
+    test::EnsureDisplay();
     InitGraphicsModule();
     driver = MakeRef<FakeGraphicsDriver>();
     InstallGraphicsDriver(driver, 2);

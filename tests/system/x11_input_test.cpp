@@ -19,7 +19,7 @@
 #include "runtime/system/input.h"
 #include "runtime/system/system.h"
 #include "runtime/system/x11/x11.h"
-#include "tests/support/x_server.h"
+#include "tests/support/test_display.h"
 
 namespace kiln {
 namespace {
@@ -133,7 +133,7 @@ class Injector {
 class X11Input : public testing::Test {
  protected:
   void SetUp() override {
-    if (!test::EnsureXServer()) GTEST_SKIP() << "no X server";
+    if (!test::EnsureDisplay()) GTEST_SKIP() << "no X server";
     InitSystemModule();
     display_ = x11::SystemDisplay();
     ASSERT_NE(display_, nullptr);

@@ -16,7 +16,7 @@
 #include "runtime/system/system.h"
 #include "runtime/system/internal/x11_message_box.h"
 #include "runtime/system/x11/x11.h"
-#include "tests/support/x_server.h"
+#include "tests/support/test_display.h"
 
 namespace kiln {
 namespace {
@@ -94,7 +94,7 @@ class User {
 class MessageBox : public testing::Test {
  protected:
   void SetUp() override {
-    if (!test::EnsureXServer()) GTEST_SKIP() << "no X server";
+    if (!test::EnsureDisplay()) GTEST_SKIP() << "no X server";
     InitSystemModule();
     ASSERT_NE(x11::SystemDisplay(), nullptr);
     SetApplicationTitle("Box Test Caption");

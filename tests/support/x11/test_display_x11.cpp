@@ -1,4 +1,4 @@
-#include "tests/support/x_server.h"
+#include "tests/support/test_display.h"
 
 #include <X11/Xlib.h>
 #include <fcntl.h>
@@ -34,7 +34,7 @@ bool CanConnect(const char* name) {
 
 }  // namespace
 
-bool EnsureXServer() {
+bool EnsureDisplay() {
   static int state = 0;  // 0 unknown, 1 reachable, -1 failed
   if (state != 0) return state > 0;
   const char* current = std::getenv("DISPLAY");
