@@ -2,7 +2,6 @@
 
 #include <zlib.h>
 
-
 #include "app/export.h"
 #include "app/manifest.h"
 #include "app/staged_update.h"
@@ -15,6 +14,12 @@ namespace zunto::test {
 namespace {
 
 namespace fs = std::filesystem;
+
+// A path in UTF-8 with "/" between its parts, on every platform.
+std::string GenericUtf8(const fs::path& path) {
+  const std::u8string bytes = path.generic_u8string();
+  return std::string(bytes.begin(), bytes.end());
+}
 
 std::vector<std::string>& Blocks() {
   static std::vector<std::string> blocks = [] {
@@ -43,10 +48,10 @@ std::vector<uint32_t>& Checksums() {
 std::map<std::string, std::string> Snapshot(const fs::path& root) {
   std::map<std::string, std::string> files;
   for (const auto& entry : fs::recursive_directory_iterator(root)) {
-    const std::string relative = entry.path().lexically_relative(root).string();
+    const std::string relative = GenericUtf8(entry.path().lexically_relative(root));
     std::string& shown = files[relative];
     std::error_code broken;  // a link that leads nowhere
-    if (entry.is_symlink()) shown = "<link to " + fs::read_symlink(entry.path()).string() + "> ";
+    if (entry.is_symlink()) shown = "<link to " + GenericUtf8(fs::read_symlink(entry.path())) + "> ";
     if (entry.is_directory(broken))
       shown += "<dir>";
     else if (entry.is_regular_file(broken))

@@ -14,9 +14,9 @@
 
 namespace zunto::test {
 
-// Every file below `root` (hidden ones included) by relative path, with its bytes; folders map to
-// "<dir>", a symbolic link to "<link to TARGET> " and what it leads to, anything else to
-// "<special>". Two equal snapshots mean the tree is byte for byte the same.
+// Every file below `root` (hidden ones included) by relative path (UTF-8, "/" between its parts on
+// every platform), with its bytes; folders map to "<dir>", a symbolic link to "<link to TARGET> "
+// and what it leads to, anything else to "<special>". Two equal snapshots mean the tree is byte for byte the same.
 std::map<std::string, std::string> Snapshot(const std::filesystem::path& root);
 
 // Creates the installed-game layout: Vellmora.exe and the two play-set folders.
