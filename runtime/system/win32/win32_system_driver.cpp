@@ -57,6 +57,9 @@ void RunPostedCalls() {
     RunMainThreadCalls();
   } catch (...) {
     HoldFailure(std::current_exception());
+    // The calls behind the one that threw are still queued, and their wake message is used up: a
+    // wait would block until unrelated input came.
+    WakeSystemWait();
   }
 }
 

@@ -80,6 +80,42 @@ TEST(Win32MainThreadCalls, WhatACallThrowsReachesThePumpsCaller) {
   EXPECT_NO_THROW(PumpSystemEvents());
 }
 
+// A loop other than the program's pump (a modal box's) takes the wake message, and the first of
+// two calls throws there: the second still wakes the next wait.
+TEST(Win32MainThreadCalls, ACallBehindAThrowingOneStillWakesAWait) {
+  InitSystemModule();
+  PumpSystemEvents();
+  callThread = 0;
+  DWORD mainThread = GetCurrentThreadId();
+  std::thread poster([] {
+    PostMainThreadCall(ThrowingCall, nullptr, 0);
+    PostMainThreadCall(RecordCall, nullptr, 11);
+  });
+  poster.join();
+  MSG message;
+  ASSERT_TRUE(PeekMessageW(&message, nullptr, 0x7001, 0x7001, PM_REMOVE));
+  std::atomic<bool> done{false};
+  std::thread watchdog([&] {
+    for (int i = 0; i < 500 && !done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (!done) PostThreadMessageW(mainThread, WM_NULL, 0, 0);
+  });
+  Clock::time_point start = Clock::now();
+  bool thrown = false;
+  while (callThread.load() == 0 && Clock::now() - start < std::chrono::seconds(4)) {
+    try {
+      AwaitSystemEvents();
+    } catch (const Text&) {
+      thrown = true;
+    }
+  }
+  auto waited = Clock::now() - start;
+  done = true;
+  watchdog.join();
+  EXPECT_TRUE(thrown);
+  EXPECT_EQ(callExtra.load(), 11);
+  EXPECT_LT(waited, std::chrono::seconds(2));
+}
+
 TEST(Win32Addresses, AnAddressTheShellCannotOpenGivesZero) {
   InitSystemModule();
   EXPECT_EQ(SystemDriver()->OpenURL(Text("C:\\no such folder\\no such file.kilnx")), 0);
