@@ -227,6 +227,9 @@ void GLMakeCurrent(int handle) {
   if (layerGone) return;
   LayerState& layer = Layer();
   GLContextRecord* record = FindRecord(handle);
+  // A record that is closing is still listed while its window ends; selected by a hook meanwhile,
+  // it would stay current after it is gone.
+  if (record != nullptr && record->closing) record = nullptr;
   if (record == layer.current) return;
   if (record != nullptr) {
     if (!wglMakeCurrent(record->dc, record->context)) {

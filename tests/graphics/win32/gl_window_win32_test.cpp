@@ -191,6 +191,47 @@ TEST_F(GLWindowWin32, AltF4IsAKeyThenACloseRequest) {
   EXPECT_TRUE(IsWindow(window));
 }
 
+int closingContext = 0;
+int otherContext = 0;
+int closingSelections = 0;
+
+Ref<TObject> SelectClosingContext(int, const Ref<TObject>& data, const Ref<TObject>&) {
+  Ref<TEvent> event = RefCast<TEvent>(data);
+  if (event && event->id == kEventAppSuspend && closingContext != 0) {
+    ++closingSelections;
+    GLMakeCurrent(otherContext);
+    GLMakeCurrent(closingContext);
+  }
+  return data;
+}
+
+// The end of the active window deactivates the program while the context closes; a hook that
+// selects another context and then that one leaves none current, not the closed one.
+TEST_F(GLWindowWin32, AContextSelectedWhileItClosesIsNotLeftCurrent) {
+  otherContext = GLCreateContext(64, 64, 0, 0, BackBufferFlag);
+  int handle = GLCreateContext(320, 240, 0, 0, BackBufferFlag);
+  ASSERT_NE(otherContext, 0);
+  ASSERT_NE(handle, 0);
+  // Hidden, so that the activation leaves the program.
+  ShowWindow(reinterpret_cast<HWND>(GLContextWindow(otherContext)), SW_HIDE);
+  HWND window = reinterpret_cast<HWND>(GLContextWindow(handle));
+  SetForegroundWindow(window);
+  SetFocus(window);
+  PumpFor(5);
+  ASSERT_EQ(GetForegroundWindow(), window);
+  GLMakeCurrent(handle);
+  closingContext = handle;
+  closingSelections = 0;
+  InsertHook(EventHookId(), &SelectClosingContext, nullptr, 50);
+  GLCloseContext(handle);
+  DeleteHook(EventHookId(), &SelectClosingContext, nullptr);
+  closingContext = 0;
+  EXPECT_GT(closingSelections, 0) << "no deactivation while the window ended";
+  EXPECT_EQ(GLCurrentContext(), 0);
+  EXPECT_FALSE(IsWindow(window));
+  GLCloseContext(otherContext);
+}
+
 // Full screen in the display's own size (Wine on Xvfb offers no other, at any rate); a refused mode
 // throws from the create and leaves no window behind. The mode list holds Wine's 8-bit mode too.
 TEST_F(GLWindowWin32, FullScreenTakesTheDisplayModeAndRefusedModesLeaveNoWindow) {
