@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "runtime/graphics/internal/gl_context.h"
+#include "runtime/graphics/internal/gl_context_list.h"
 #include "runtime/graphics/graphics.h"
 #include "runtime/core/runtime.h"
 #include "runtime/graphics/internal/glx_layer.h"
@@ -27,73 +28,63 @@ struct VisualInfoFree {
 };
 using VisualInfo = std::unique_ptr<XVisualInfo, VisualInfoFree>;
 
+void SwapBuffersOf(Display* display, Window window, bool doubleBuffered);
+
 // One GL context and, for own windows, the window it draws to. Owns both.
-class GLContextRecord {
+class GLXContextRecord : public GLContextRecord {
  public:
-  GLContextRecord() = default;
-  GLContextRecord(const GLContextRecord&) = delete;
-  GLContextRecord& operator=(const GLContextRecord&) = delete;
-  ~GLContextRecord() {
+  ~GLXContextRecord() override { Release(); }
+
+  void Release() override {
     Display* display = SystemDisplay();
     if (display == nullptr) return;
     if (context != nullptr) glXDestroyContext(display, context);
-    if (mode != GLAttachedContext) x11::DestroyContextWindow(display, window, colormap);
+    context = nullptr;
+    if (mode != GLAttachedContext && window != 0) x11::DestroyContextWindow(display, window, colormap);
+    window = 0;
   }
 
-  int handle = 0;
-  GLContextMode mode = GLDesktopContext;
-  int width = 0, height = 0, depth = 0, hertz = 0, flags = 0;
-  bool doubleBuffered = false;
+  bool Activate() override {
+    Display* display = SystemDisplay();
+    if (display == nullptr) return false;
+    XErrorTrap trap(display);
+    Bool ok = glXMakeCurrent(display, window, context);
+    return ok && !trap.Failed();
+  }
+
+  bool Present() override {
+    Display* display = SystemDisplay();
+    if (display == nullptr) return true;
+    if (mode != GLAttachedContext) {
+      // Another client may have destroyed the window; the program hears of it as a close request.
+      if (!x11::IsWindowGone(window)) SwapBuffersOf(display, window, doubleBuffered);
+      return true;
+    }
+    // A foreign window may be destroyed by its owner at any time; its context then stops drawing
+    // instead of the X error ending the process.
+    XErrorTrap trap(display);
+    SwapBuffersOf(display, window, doubleBuffered);
+    return !trap.Failed();
+  }
+
+  void RefreshSize() override {
+    Display* display = SystemDisplay();
+    if (display == nullptr) return;
+    XErrorTrap trap(display);
+    XWindowAttributes attributes;
+    Status ok = XGetWindowAttributes(display, window, &attributes);
+    if (!trap.Failed() && ok != 0) {
+      width = attributes.width;
+      height = attributes.height;
+    }
+  }
+
+  intptr_t NativeWindow() const override { return static_cast<intptr_t>(window); }
+
   Window window = 0;
   Colormap colormap = 0;
   GLXContext context = nullptr;
 };
-
-// Set once the layer's state has been destroyed at program end; contexts released after that
-// (by objects destroyed later) have nothing left to close.
-bool layerGone = false;
-
-struct LayerState {
-  ~LayerState() { layerGone = true; }
-  // Newest first.
-  std::vector<std::unique_ptr<GLContextRecord>> records;
-  GLContextRecord* current = nullptr;
-  int lastSwapInterval = -1;
-  int nextHandle = 1;
-  bool exitHandlerAdded = false;
-};
-
-LayerState& Layer() {
-  static LayerState state;
-  return state;
-}
-
-GLContextRecord* FindRecord(int handle) {
-  if (handle == 0 || layerGone) return nullptr;
-  for (auto& record : Layer().records) {
-    if (record->handle == handle) return record.get();
-  }
-  return nullptr;
-}
-
-// Closes what is still open when the program ends, so the desktop mode comes back.
-void CloseAllContexts() {
-  LayerState& layer = Layer();
-  while (!layer.records.empty()) GLCloseContext(layer.records.front()->handle);
-}
-
-int AddRecord(std::unique_ptr<GLContextRecord> record) {
-  LayerState& layer = Layer();
-  if (!layer.exitHandlerAdded) {
-    layer.exitHandlerAdded = true;
-    AddExitHandler(&CloseAllContexts);
-  }
-  record->handle = layer.nextHandle++;
-  if (layer.nextHandle <= 0) layer.nextHandle = 1;
-  int handle = record->handle;
-  layer.records.insert(layer.records.begin(), std::move(record));
-  return handle;
-}
 
 // The visual request: RGBA with at least one bit of every requested buffer, so the server picks
 // the deepest visual that has each of them at all.
@@ -138,9 +129,9 @@ GLXContext CreateContext(Display* display, XVisualInfo* visual) {
   return context;
 }
 
-void SwapRecordBuffers(Display* display, const GLContextRecord& record) {
-  if (record.doubleBuffered) {
-    glXSwapBuffers(display, record.window);
+void SwapBuffersOf(Display* display, Window window, bool doubleBuffered) {
+  if (doubleBuffered) {
+    glXSwapBuffers(display, window);
   } else {
     glFlush();
   }
@@ -167,7 +158,7 @@ int GLCreateContext(int width, int height, int depth, int hertz, int flags) {
   VisualInfo visual(glXChooseVisual(display, screen, attributes.data()));
   if (!visual) return 0;
 
-  auto record = std::make_unique<GLContextRecord>();
+  auto record = std::make_unique<GLXContextRecord>();
   record->mode = depth != 0 ? GLFullScreenContext : GLDesktopContext;
   record->depth = depth;
   record->hertz = hertz;
@@ -193,7 +184,7 @@ int GLCreateContext(int width, int height, int depth, int hertz, int flags) {
     GLSetSwapInterval(interval);
   }
   Window window = record->window;
-  int handle = AddRecord(std::move(record));
+  int handle = AddGLContextRecord(std::move(record));
   x11::ShowContextWindow(display, window, depth != 0);
   return handle;
 }
@@ -215,7 +206,7 @@ int GLAttachContext(intptr_t widget, int flags) {
   VisualInfo visual(XGetVisualInfo(display, VisualIDMask | VisualScreenMask, &pattern, &count));
   if (!visual || count < 1 || !VisualFits(display, visual.get(), flags)) return 0;
 
-  auto record = std::make_unique<GLContextRecord>();
+  auto record = std::make_unique<GLXContextRecord>();
   record->mode = GLAttachedContext;
   record->flags = flags;
   record->window = window;
@@ -224,70 +215,12 @@ int GLAttachContext(intptr_t widget, int flags) {
   record->doubleBuffered = VisualValue(display, visual.get(), GLX_DOUBLEBUFFER) != 0;
   record->context = CreateContext(display, visual.get());
   if (record->context == nullptr) return 0;
-  return AddRecord(std::move(record));
+  return AddGLContextRecord(std::move(record));
 }
 
-void GLCloseContext(int handle) {
-  if (layerGone) return;
-  LayerState& layer = Layer();
-  auto it = std::find_if(layer.records.begin(), layer.records.end(),
-                         [handle](const auto& record) { return record->handle == handle; });
-  if (it == layer.records.end()) return;
-  if (layer.current == it->get()) GLMakeCurrent(0);
-  std::unique_ptr<GLContextRecord> record = std::move(*it);
-  layer.records.erase(it);
+void ClearCurrentGLContext() {
+  if (Display* display = SystemDisplay()) glXMakeCurrent(display, None, nullptr);
 }
-
-void GLMakeCurrent(int handle) {
-  if (layerGone) return;
-  LayerState& layer = Layer();
-  GLContextRecord* record = FindRecord(handle);
-  if (record == layer.current) return;
-  Display* display = SystemDisplay();
-  if (display == nullptr) return;
-  if (record != nullptr) {
-    XErrorTrap trap(display);
-    Bool ok = glXMakeCurrent(display, record->window, record->context);
-    if (!ok || trap.Failed()) {
-      glXMakeCurrent(display, None, nullptr);
-      record = nullptr;
-    }
-  } else {
-    glXMakeCurrent(display, None, nullptr);
-  }
-  layer.current = record;
-}
-
-int GLCurrentContext() {
-  if (layerGone) return 0;
-  GLContextRecord* current = Layer().current;
-  return current != nullptr ? current->handle : 0;
-}
-
-void GLSwapContext(int sync) {
-  if (layerGone) return;
-  LayerState& layer = Layer();
-  GLContextRecord* record = layer.current;
-  if (record == nullptr) return;
-  int interval = sync != 0 ? 1 : 0;
-  if (interval != layer.lastSwapInterval) {
-    layer.lastSwapInterval = interval;
-    GLSetSwapInterval(interval);
-  }
-  Display* display = SystemDisplay();
-  if (record->mode != GLAttachedContext) {
-    // Another client may have destroyed the window; the program hears of it as a close request.
-    if (!x11::IsWindowGone(record->window)) SwapRecordBuffers(display, *record);
-    return;
-  }
-  // A foreign window may be destroyed by its owner at any time; its context then stops drawing
-  // (no context current) instead of the X error ending the process.
-  XErrorTrap trap(display);
-  SwapRecordBuffers(display, *record);
-  if (trap.Failed()) GLMakeCurrent(0);
-}
-
-int GLLastSwapInterval() { return layerGone ? -1 : Layer().lastSwapInterval; }
 
 void GLSetSwapInterval(int interval) {
   Display* display = SystemDisplay();
@@ -311,32 +244,6 @@ void GLSetSwapInterval(int interval) {
     auto set = reinterpret_cast<SwapIntervalSGI>(address("glXSwapIntervalSGI"));
     if (set != nullptr) set(interval);
   }
-}
-
-bool GLContextSettings(int handle, int& width, int& height, int& depth, int& hertz, int& flags) {
-  GLContextRecord* record = FindRecord(handle);
-  if (record == nullptr) return false;
-  Display* display = SystemDisplay();
-  if (record->mode == GLAttachedContext && display != nullptr) {
-    XErrorTrap trap(display);
-    XWindowAttributes attributes;
-    Status ok = XGetWindowAttributes(display, record->window, &attributes);
-    if (!trap.Failed() && ok != 0) {
-      record->width = attributes.width;
-      record->height = attributes.height;
-    }
-  }
-  width = record->width;
-  height = record->height;
-  depth = record->depth;
-  hertz = record->hertz;
-  flags = record->flags;
-  return true;
-}
-
-intptr_t GLContextWindow(int handle) {
-  GLContextRecord* record = FindRecord(handle);
-  return record != nullptr ? static_cast<intptr_t>(record->window) : 0;
 }
 
 }  // namespace kiln
