@@ -19,32 +19,15 @@
 #include "runtime/system/input.h"
 #include "runtime/system/system.h"
 #include "runtime/system/x11/x11.h"
+#include "tests/support/event_recorder.h"
 #include "tests/support/test_display.h"
 
 namespace kiln {
 namespace {
 
-struct Seen {
-  int32_t id, data, mods, x, y;
-  bool fromSource;
-  bool operator==(const Seen&) const = default;
-};
+using Seen = test::SeenEvent;
 
-std::ostream& operator<<(std::ostream& out, const Seen& s) {
-  return out << "{" << s.id << ", " << s.data << ", " << s.mods << ", " << s.x << ", " << s.y << ", "
-             << s.fromSource << "}";
-}
-
-std::vector<Seen> recorded;
 Ref<TObject> recordSource;
-
-Ref<TObject> RecordEvent(int, const Ref<TObject>& data, const Ref<TObject>&) {
-  if (auto event = RefCast<TEvent>(data)) {
-    recorded.push_back({event->id, event->data, event->mods, event->x, event->y,
-                        event->source == recordSource});
-  }
-  return data;
-}
 
 constexpr int kWindowX = 100;
 constexpr int kWindowY = 120;
@@ -144,14 +127,14 @@ class X11Input : public testing::Test {
     window_ = CreateWindow(kWindowX, kWindowY);
     x11::AttachProgramWindow(window_, recordSource, nullptr, 0);
     MapAndFocus(window_);
-    InsertHook(EventHookId(), RecordEvent, nullptr, 1000);
+    recorder_ = std::make_unique<test::EventRecorder>(recordSource);
     Settle();
-    recorded.clear();
+    recorder_->Clear();
   }
   Injector& injector() { return *injectorHolder_; }
 
   void TearDown() override {
-    DeleteHook(EventHookId(), RecordEvent, nullptr);
+    recorder_.reset();
     for (Window window : windows_) {
       x11::DetachProgramWindow(window);
       XDestroyWindow(display_, window);
@@ -161,7 +144,6 @@ class X11Input : public testing::Test {
       XSync(display_, False);
       PumpSystemEvents();
     }
-    recorded.clear();
   }
 
   Window CreateWindow(int x, int y) {
@@ -188,29 +170,14 @@ class X11Input : public testing::Test {
   }
 
   // Pumps until no event has arrived for a while.
-  void Settle() {
-    size_t count = static_cast<size_t>(-1);
-    int quiet = 0;
-    for (int i = 0; i < 400 && quiet < 8; ++i) {
-      XSync(display_, False);
-      PumpSystemEvents();
-      quiet = recorded.size() == count ? quiet + 1 : 0;
-      count = recorded.size();
-      SleepMillis(5);
-    }
-  }
-
-  std::vector<Seen> Take() {
-    Settle();
-    std::vector<Seen> result = recorded;
-    recorded.clear();
-    return result;
-  }
+  void Settle() { recorder_->Settle(8, [this] { XSync(display_, False); }); }
+  std::vector<Seen> Take() { return recorder_->Take(8, [this] { XSync(display_, False); }); }
 
   Display* display_ = nullptr;
   // Made in SetUp, once the server runs.
   std::unique_ptr<Injector> injectorHolder_;
   Window window_ = None;
+  std::unique_ptr<test::EventRecorder> recorder_;
   std::vector<Window> windows_;
 };
 

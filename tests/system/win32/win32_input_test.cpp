@@ -11,30 +11,14 @@
 #include "runtime/system/hooks.h"
 #include "runtime/system/system.h"
 #include "runtime/system/win32/win32.h"
+#include "tests/support/event_recorder.h"
 
 namespace kiln {
 namespace {
 
-struct Seen {
-  int32_t id, data, mods, x, y;
-  bool fromSource;
-  bool operator==(const Seen&) const = default;
-};
+using Seen = test::SeenEvent;
 
-std::ostream& operator<<(std::ostream& out, const Seen& s) {
-  return out << "{" << s.id << ", " << s.data << ", " << s.mods << ", " << s.x << ", " << s.y << ", "
-             << s.fromSource << "}";
-}
-
-std::vector<Seen> recorded;
 Ref<TObject> windowSource;
-
-Ref<TObject> RecordEvent(int, const Ref<TObject>& data, const Ref<TObject>&) {
-  if (auto event = RefCast<TEvent>(data)) {
-    recorded.push_back({event->id, event->data, event->mods, event->x, event->y, event->source == windowSource});
-  }
-  return data;
-}
 
 // Like the program's windows, the window stays open on a close request.
 LRESULT CALLBACK TestWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -93,16 +77,15 @@ class Win32Input : public testing::Test {
     MoveTo(5, 5);
     window_ = Open(kWindowX, kWindowY);
     ASSERT_NE(window_, nullptr);
-    InsertHook(EventHookId(), RecordEvent, nullptr, 1000);
+    recorder_ = std::make_unique<test::EventRecorder>(windowSource);
     Settle();
-    recorded.clear();
+    recorder_->Clear();
   }
 
   void TearDown() override {
-    DeleteHook(EventHookId(), RecordEvent, nullptr);
+    recorder_.reset();
     for (HWND window : windows_) DestroyWindow(window);
     PumpSystemEvents();
-    recorded.clear();
     windowSource = nullptr;
   }
 
@@ -118,25 +101,11 @@ class Win32Input : public testing::Test {
   }
 
   // Pumps until no event has arrived for a while.
-  void Settle() {
-    size_t count = static_cast<size_t>(-1);
-    int quiet = 0;
-    for (int i = 0; i < 400 && quiet < 10; ++i) {
-      PumpSystemEvents();
-      quiet = recorded.size() == count ? quiet + 1 : 0;
-      count = recorded.size();
-      Sleep(5);
-    }
-  }
-
-  std::vector<Seen> Take() {
-    Settle();
-    std::vector<Seen> result = recorded;
-    recorded.clear();
-    return result;
-  }
+  void Settle() { recorder_->Settle(10); }
+  std::vector<Seen> Take() { return recorder_->Take(10); }
 
   HWND window_ = nullptr;
+  std::unique_ptr<test::EventRecorder> recorder_;
   std::vector<HWND> windows_;
 };
 
@@ -304,8 +273,8 @@ TEST_F(Win32Input, CloseRequestsAndActivationWithinTheProgram) {
   if (desktopProcess != GetCurrentProcessId()) {
     win32::TranslateWindowMessage(second, WM_ACTIVATE, WA_INACTIVE, reinterpret_cast<LPARAM>(desktop), windowSource);
     win32::TranslateWindowMessage(second, WM_ACTIVATE, WA_ACTIVE, 0, windowSource);
-    EXPECT_EQ(recorded, (std::vector<Seen>{{257, 0, 0, 0, 0, true}, {258, 0, 0, 0, 0, true}}));
-    recorded.clear();
+    EXPECT_EQ(recorder_->Events(), (std::vector<Seen>{{257, 0, 0, 0, 0, true}, {258, 0, 0, 0, 0, true}}));
+    recorder_->Clear();
   }
 }
 
