@@ -44,12 +44,13 @@ void CheckGlyph(const kiln::Ref<kiln::TGlyph>& glyph) {
   if (!p) return;
   Check(p->format == kiln::FormatAlpha8 && p->width == w && p->height == h && w > 0 && h > 0);
   Check(p->pitch >= p->width && p->capacity >= p->pitch * p->height);
-  unsigned sum = 0;
+  // A damaged font can make a glyph of millions of pixels: the sums need 64 bits.
+  uint64_t sum = 0;
   for (int row = 0; row < p->height; ++row) {
     const uint8_t* line = p->PixelPtr(0, row);
     for (int col = 0; col < p->width; ++col) sum += line[col];
   }
-  Check(sum <= 255u * static_cast<unsigned>(w) * static_cast<unsigned>(h));
+  Check(sum <= uint64_t{255} * static_cast<uint64_t>(w) * static_cast<uint64_t>(h));
 }
 
 }  // namespace
