@@ -1,16 +1,30 @@
 #!/usr/bin/env bash
 # Builds the patcher for Windows and tests it under Wine:
-#   build-win32/ZuntoPatcher.exe  the release (32-bit x86), checked statically with objdump
+#   build-win32/ZuntoPatcher.exe  the release (32-bit x86), checked statically with objdump, its
+#                                 SHA-256 printed, and run with 32-bit Wine on an emulated 32-bit PC
 #   build-win64/ZuntoPatcher.exe  the same sources for x86_64, which these machines can run: its
 #                                 module suites and the patcher itself run under 64-bit Wine on a
 #                                 private Xvfb with Mesa's software GL
 # Installs what it needs first (MinGW-w64, wine64, the libraries of tools/windows/build_deps.sh;
 # as root, else it prints the command to run). The native build in build/ provides the Linux side of
-# the end-to-end test (an X client that watches the window and types through XTest).
+# the end-to-end test (an X client that watches the window and types through XTest) and the checks
+# of what the emulated PC's run left.
 #
-# Environment: KILN_JOBS (default 2), KILN_WINDOWS_CACHE (dependency builds and the Wine prefix,
-# default /var/cache/kiln-windows, reused by later runs).
+#   --no-emulated-pc              skips the run of the 32-bit release on an emulated 32-bit PC
+#                                 (tools/windows/emulated_pc.sh: its guest tree is made once, in
+#                                 about 6 minutes, then each run takes about 2)
+#
+# Environment: KILN_JOBS (default 2), KILN_WINDOWS_CACHE (dependency builds, the Wine prefix and the
+# emulated PC's tree, default /var/cache/kiln-windows, reused by later runs).
 set -euo pipefail
+
+emulated=1
+for arg in "$@"; do
+  case $arg in
+    --no-emulated-pc) emulated=0 ;;
+    *) echo "usage: $0 [--no-emulated-pc]" >&2; exit 2 ;;
+  esac
+done
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -43,11 +57,13 @@ build_tree build-win64 "" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/mingw-x
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKILN_BUILD_TESTS=ON -DKILN_WERROR=ON \
   -DCMAKE_CROSSCOMPILING_EMULATOR="$root/tools/windows/wine_run"
 say "built build-win64 (ZuntoPatcher.exe and the module suites)"
+# The watcher's target brings the native sample payload it compares the exported files with.
 build_tree build "wine_patcher_tests" -DKILN_BUILD_TESTS=ON -DKILN_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
-say "built the native watcher (build/tests/wine_patcher_tests)"
+say "built the native watcher (build/tests/wine_patcher_tests) and the payload it compares with"
 
 failures=0
 "$root/tools/windows/check_release.sh" build-win32/ZuntoPatcher.exe || failures=$((failures + 1))
+echo "release: sha256 $(sha256sum build-win32/ZuntoPatcher.exe | cut -d' ' -f1)  build-win32/ZuntoPatcher.exe"
 
 # Every Wine process of this run shares one private prefix and one private Xvfb.
 source "$root/tools/windows/wine_env.sh"
@@ -71,11 +87,25 @@ fi
 say "ran the module suites"
 
 KILN_WINE_PATCHER=$root/build-win64/ZuntoPatcher.exe KILN_WINE_RUN=$root/tools/windows/wine_run \
-  KILN_WINE_SHOTS=$root/build-win64 build/tests/wine_patcher_tests --gtest_brief=1 || {
+  KILN_WINE_SHOTS=$root/build-win64 build/tests/wine_patcher_tests --gtest_filter='PatcherUnderWine.*' --gtest_brief=1 || {
   echo "windows: the patcher under Wine failed" >&2
   failures=$((failures + 1))
 }
 say "ran the patcher under Wine (screens: build-win64/wine-screen.png, build-win64/wine-wrong-folder.png)"
+
+if [[ $emulated -eq 1 ]]; then
+  # The release itself, on a 32-bit PC emulated whole (these machines run no 32-bit code); the
+  # watcher checks what the guest left as it checks the runs above.
+  results=$root/build-win32/emulated
+  if "$root/tools/windows/emulated_pc.sh" build-win32/ZuntoPatcher.exe "$results" &&
+     KILN_EMULATED_RESULTS=$results KILN_EMULATED_RELEASE=$root/build-win32/ZuntoPatcher.exe \
+       build/tests/wine_patcher_tests --gtest_filter='EmulatedRelease.*' --gtest_brief=1; then
+    say "ran the 32-bit release on the emulated PC (results: build-win32/emulated)"
+  else
+    echo "windows: the 32-bit release on the emulated PC failed (results: build-win32/emulated)" >&2
+    failures=$((failures + 1))
+  fi
+fi
 
 if [[ $failures -ne 0 ]]; then
   echo "windows: $failures step(s) failed" >&2

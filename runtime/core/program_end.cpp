@@ -5,6 +5,7 @@
 
 #include "runtime/core/exceptions.h"
 #include "runtime/core/fault_report.h"
+#include "runtime/core/internal/process_backend.h"
 #include "runtime/core/runtime.h"
 
 namespace kiln {
@@ -27,6 +28,7 @@ Text TextOfThrown(std::exception_ptr thrown) {
 }  // namespace
 
 void WriteErrorText(const Text& text) {
+  processbackend::WriteDebugChannel(text);
   std::string bytes = text.ToLatin1();
   std::fwrite(bytes.data(), 1, bytes.size(), stderr);
   std::fflush(stderr);

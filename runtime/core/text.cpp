@@ -1,6 +1,7 @@
 #include "runtime/core/text.h"
 
 #include <algorithm>
+#include <ostream>
 
 #include "runtime/core/exceptions.h"
 
@@ -228,6 +229,23 @@ int Text::Compare(const Text& other) const {
 std::strong_ordering Text::operator<=>(const Text& other) const {
   int c = Compare(other);
   return c < 0 ? std::strong_ordering::less : c > 0 ? std::strong_ordering::greater : std::strong_ordering::equal;
+}
+
+std::ostream& operator<<(std::ostream& out, const Text& text) { return out << text.ToUtf8(); }
+
+// Quoted, with control units (the zero separators of filter lists among them) as \xNN.
+void PrintTo(const Text& text, std::ostream* out) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string shown = "\"";
+  for (char c : text.ToUtf8()) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || c == '"' || c == '\\') {
+      shown += byte < 0x20 ? std::string{'\\', 'x', kHex[byte >> 4], kHex[byte & 15]} : std::string{'\\', c};
+    } else {
+      shown += c;
+    }
+  }
+  *out << shown << '"';
 }
 
 }  // namespace kiln

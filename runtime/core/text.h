@@ -3,6 +3,7 @@
 
 #include <compare>
 #include <cstdint>
+#include <iosfwd>
 #include <string>
 #include <string_view>
 
@@ -62,6 +63,10 @@ class Text {
  private:
   std::u16string units_;
 };
+
+// A text on a byte stream is its UTF-8; the printer of test failures shows it quoted.
+std::ostream& operator<<(std::ostream& out, const Text& text);
+void PrintTo(const Text& text, std::ostream* out);
 
 char16_t LowerUnit(char16_t unit);
 // Appends the UTF-8 bytes of one character (up to U+10FFFF).

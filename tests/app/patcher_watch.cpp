@@ -6,6 +6,7 @@
 #include "app/manifest.h"
 #include "runtime/filesystem/filesystem.h"
 #include "runtime/pixmap/pixmap_loaders.h"
+#include "tests/app/game_folder_fixture.h"
 #include "tests/support/test_display.h"
 #include "tools/screenshot/x_window.h"
 
@@ -115,14 +116,12 @@ std::string PayloadFile(int manifestIndex) {
 }
 
 
-void ExpectScreenShows(Watcher& watcher, Window window, const std::vector<int>& topLines, const char* what) {
+void ExpectShotShows(const kiln::Ref<kiln::TPixmap>& shot, const std::vector<int>& topLines, const char* what) {
   SCOPED_TRACE(what);
-  XWindowAttributes attributes;
-  ASSERT_TRUE(XGetWindowAttributes(watcher.display(), window, &attributes));
-  ASSERT_EQ(attributes.width, 640);
-  ASSERT_EQ(attributes.height, 480);
-  const kiln::Ref<kiln::TPixmap> shot = xwindow::GrabSettledWindow(watcher.display(), window, 5000);
+  ASSERT_TRUE(DecodedBackground()) << "cannot decode the background picture below " << ZUNTO_PAYLOAD_ROOT;
   ASSERT_TRUE(shot);
+  ASSERT_EQ(shot->width, 640);
+  ASSERT_EQ(shot->height, 480);
   EXPECT_EQ(BackgroundMismatches(shot), 0);
   EXPECT_GT(TextPixels(shot, kVersionLabel), 20);
   EXPECT_GT(TextPixels(shot, kBottomLine), 100);
@@ -131,6 +130,21 @@ void ExpectScreenShows(Watcher& watcher, Window window, const std::vector<int>& 
     if (shown) EXPECT_GT(TextPixels(shot, kTopLine[line]), 100) << "top line " << line;
     else EXPECT_EQ(TextPixels(shot, kTopLine[line]), 0) << "top line " << line;
   }
+}
+
+void ExpectScreenShows(Watcher& watcher, Window window, const std::vector<int>& topLines, const char* what) {
+  XWindowAttributes attributes;
+  ASSERT_TRUE(XGetWindowAttributes(watcher.display(), window, &attributes)) << what;
+  ExpectShotShows(xwindow::GrabSettledWindow(watcher.display(), window, 5000), topLines, what);
+}
+
+std::vector<std::string> MissingPayloadFiles() {
+  std::vector<std::string> missing;
+  for (const ExpectedFile& file : ExportedFiles()) {
+    const std::string source = PayloadManifest()[static_cast<size_t>(file.manifestIndex)].resource;
+    if (!fs::is_regular_file(fs::path(ZUNTO_PAYLOAD_ROOT) / source.substr(2))) missing.push_back(source);
+  }
+  return missing;
 }
 
 }  // namespace zunto::test

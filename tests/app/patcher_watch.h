@@ -73,8 +73,13 @@ class Watcher {
 // The bytes of the payload file of manifest entry `manifestIndex`.
 std::string PayloadFile(int manifestIndex);
 
-// Checks that `window` is 640 x 480 and shows the status screen: the background picture wherever no
+// Payload files the checks compare with that are not in the payload folder (built with the patcher).
+std::vector<std::string> MissingPayloadFiles();
+
+// Checks that `shot` is 640 x 480 and shows the status screen: the background picture wherever no
 // text may be, the version label, the bottom line, and text in exactly the `topLines` (0..2).
+void ExpectShotShows(const kiln::Ref<kiln::TPixmap>& shot, const std::vector<int>& topLines, const char* what);
+// The same for `window` as it is on the screen once its frames have settled.
 void ExpectScreenShows(Watcher& watcher, Window window, const std::vector<int>& topLines, const char* what);
 
 }  // namespace zunto::test

@@ -40,6 +40,12 @@ TEST(Text, MalformedUtf8BecomesReplacementCharacters) {
   EXPECT_EQ(Text::FromUtf8("\xF4\x90\x80\x80").Units(), u"\uFFFD\uFFFD\uFFFD\uFFFD");
 }
 
+// Failures of every suite show texts as their characters, not as the bytes of the object.
+TEST(Text, TestFailuresPrintTextsQuoted) {
+  EXPECT_EQ(testing::PrintToString(Text(u"Gr\u00fc\u00dfe")), "\"Gr\xC3\xBC\xC3\x9F" "e\"");
+  EXPECT_EQ(testing::PrintToString(Text(std::u16string(u"a\0b\"\\", 5))), "\"a\\x00b\\\"\\\\\"");
+}
+
 TEST(Text, EightBitConversionsKeepLowBytes) {
   Text t = Text::FromLatin1("\xFC\x01");
   EXPECT_EQ(t.Length(), 2);

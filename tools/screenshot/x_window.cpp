@@ -6,6 +6,8 @@
 #include <time.h>
 
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <vector>
 
 namespace zunto::xwindow {
@@ -171,6 +173,45 @@ kiln::Ref<kiln::TPixmap> GrabWindow(Display* display, Window window) {
     }
   }
   XDestroyImage(image);
+  return pixels;
+}
+
+kiln::Ref<kiln::TPixmap> ReadXwdCapture(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  // The header is 25 big-endian 32-bit fields, then the window name, the colour map and the pixels.
+  auto field = [&](size_t i) {
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data()) + 4 * i;
+    return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
+  };
+  if (bytes.size() < 100 || field(1) != 7 || field(2) != ZPixmap || field(13) != TrueColor) return nullptr;
+  const uint64_t width = field(4), height = field(5), bitsPerPixel = field(11), pitch = field(12);
+  const uint64_t pixelsAt = uint64_t{field(0)} + uint64_t{field(19)} * 12;
+  if ((bitsPerPixel != 24 && bitsPerPixel != 32) || width == 0 || width > 16384 || height == 0 || height > 16384 ||
+      pitch < width * bitsPerPixel / 8 || pixelsAt + pitch * height > bytes.size()) {
+    return nullptr;
+  }
+  const bool msbFirst = field(7) == MSBFirst;
+  int rs, rb, gs, gb, bs, bb;
+  MaskShape(field(14), rs, rb);
+  MaskShape(field(15), gs, gb);
+  MaskShape(field(16), bs, bb);
+  const int w = static_cast<int>(width), h = static_cast<int>(height), step = static_cast<int>(bitsPerPixel / 8);
+  kiln::Ref<kiln::TPixmap> pixels = kiln::TPixmap::Create(w, h, kiln::FormatRGB888);
+  for (int y = 0; y < h; ++y) {
+    const auto* row = reinterpret_cast<const unsigned char*>(bytes.data()) + pixelsAt + pitch * static_cast<uint64_t>(y);
+    uint8_t* out = pixels->PixelPtr(0, y);
+    for (int x = 0; x < w; ++x, out += 3) {
+      unsigned long pixel = 0;
+      for (int b = 0; b < step; ++b) {
+        const unsigned long byte = row[x * step + b];
+        pixel |= msbFirst ? byte << (8 * (step - 1 - b)) : byte << (8 * b);
+      }
+      out[0] = Channel(pixel, rs, rb);
+      out[1] = Channel(pixel, gs, gb);
+      out[2] = Channel(pixel, bs, bb);
+    }
+  }
   return pixels;
 }
 

@@ -20,6 +20,9 @@ bool AwaitNoWindow(Display* display, const std::string& caption, int timeoutMs);
 
 // The window's inside as it is on the screen, as an RGB888 pixmap; empty when it cannot be read.
 kiln::Ref<kiln::TPixmap> GrabWindow(Display* display, Window window);
+// A capture saved by `xwd` (a true-colour ZPixmap of 24 or 32 bits a pixel), as RGB888; empty when
+// the file is missing, short or of another kind.
+kiln::Ref<kiln::TPixmap> ReadXwdCapture(const std::string& path);
 // Grabs until two grabs 50 ms apart are equal and not a single colour, so that the program has
 // drawn and presented; the last grab when `timeoutMs` runs out first.
 kiln::Ref<kiln::TPixmap> GrabSettledWindow(Display* display, Window window, int timeoutMs);

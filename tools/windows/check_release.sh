@@ -22,6 +22,10 @@ check "PE32 for x86" "pei-i386" "$(sed -n 's/.*file format //p' <<<"$headers" | 
 check "32-bit optional header" "010b" "$(field Magic)"
 check "windowed subsystem" "00000002" "$(field Subsystem)"
 check "4 MiB stack reserve" "00400000" "$(field SizeOfStackReserve)"
+# A link time in the header would make every build of one commit differ. It is the COFF header's
+# third field, 8 bytes into the PE header, whose offset the DOS header keeps at 0x3c.
+word_at() { od -An -tx4 -j "$1" -N4 "$exe" | tr -d ' '; }
+check "no link time stamp" "00000000" "$(word_at $((0x$(word_at 60) + 8)))"
 
 # Windows' own DLLs (any case); "api-ms-win-*" names are forwarders of the same system libraries.
 allowed='^(kernel32|user32|gdi32|opengl32|winmm|shell32|comdlg32|advapi32|ole32|msvcrt|ucrtbase|ntdll|shlwapi|comctl32|api-ms-win-[a-z0-9-]+)\.dll$'

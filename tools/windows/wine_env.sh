@@ -166,22 +166,24 @@ kiln_wine_stop() {
   return 0
 }
 
-# A private Xvfb on the first free display number from 90 on; sets DISPLAY and kiln_xvfb_pid.
+# A private Xvfb; sets DISPLAY and kiln_xvfb_pid. Xvfb picks a free display number itself and
+# writes it to -displayfd only once it accepts clients (its socket appears before that). Without
+# -noreset it resets when its last client leaves and refuses the next one for a moment.
 kiln_xvfb_start() {
-  local number=${1:-90} limit
-  while [[ -e /tmp/.X$number-lock || -e /tmp/.X11-unix/X$number ]]; do number=$((number + 1)); done
-  Xvfb ":$number" -screen 0 1280x1024x24 -nolisten tcp +extension GLX >"${TMPDIR:-/tmp}/kiln-xvfb-$number.log" 2>&1 &
+  local ready limit
+  ready=$(mktemp)
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset +extension GLX 3>"$ready" \
+    >"${TMPDIR:-/tmp}/kiln-xvfb-$$.log" 2>&1 &
   kiln_xvfb_pid=$!
-  for limit in $(seq 100); do
-    [[ -e /tmp/.X11-unix/X$number ]] && break
-    if ! kill -0 "$kiln_xvfb_pid" 2>/dev/null; then
-      # Lost the race for the number to another server: take the next one.
-      kiln_xvfb_start $((number + 1))
-      return
-    fi
+  for limit in $(seq 200); do
+    [[ -s $ready ]] && break
+    kill -0 "$kiln_xvfb_pid" 2>/dev/null || break
     sleep 0.05
   done
-  [[ -e /tmp/.X11-unix/X$number ]] || { echo "wine: Xvfb :$number did not start" >&2; return 1; }
+  local number
+  number=$(tr -dc 0-9 <"$ready")
+  rm -f "$ready"
+  [[ -n $number ]] || { echo "wine: Xvfb did not start (log: ${TMPDIR:-/tmp}/kiln-xvfb-$$.log)" >&2; return 1; }
   export DISPLAY=:$number
 }
 

@@ -18,6 +18,9 @@ void InstallFaultHandlers();
 bool DisplayAvailable();
 // Safe inside a fault handler.
 void WriteStandardError(const char* bytes, size_t count);
+// Hands an error text to the platform's debug channel as well, where there is one: a Windows
+// program started from Explorer has no standard error, and a debug viewer still shows the text.
+void WriteDebugChannel(const Text& text);
 // Ends the process without exit handlers.
 [[noreturn]] void EndImmediately(int code);
 // Guards the normal end after a fault report: should exit handlers hang, the process is ended.

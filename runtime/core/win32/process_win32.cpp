@@ -55,6 +55,8 @@ void WriteStandardError(const char* bytes, size_t count) {
   }
 }
 
+void WriteDebugChannel(const Text& text) { OutputDebugStringW(reinterpret_cast<const wchar_t*>(text.Data())); }
+
 void EndImmediately(int code) {
   TerminateProcess(GetCurrentProcess(), static_cast<UINT>(code));
   ExitProcess(static_cast<UINT>(code));

@@ -455,10 +455,21 @@ bool ReadSmallFile(const Text& path, std::string& bytes) {
 }
 
 // A read-only file is refused as on other systems: the read-only attribute is the player's.
+// A file that another program holds with delete sharing is only marked for deletion: its name stays
+// (and no file of that name can be made) until the last handle closes. Holders such as scanners let
+// go soon, so the name is awaited for a moment; a name that stays is reported as a file in use.
 bool RemoveFile(const Text& path) {
-  if (DeleteFileW(Native(path).c_str())) return true;
-  const DWORD code = GetLastError();
-  return IsMissing(code) ? true : FailWith(code);
+  const std::wstring name = Native(path);
+  if (!DeleteFileW(name.c_str())) {
+    const DWORD code = GetLastError();
+    return IsMissing(code) ? true : FailWith(code);
+  }
+  for (int waited = 0; GetFileAttributesW(name.c_str()) != INVALID_FILE_ATTRIBUTES || !IsMissing(GetLastError());
+       waited += 10) {
+    if (waited >= 2000) return FailWith(ERROR_DELETE_PENDING);
+    Sleep(10);
+  }
+  return true;
 }
 
 // A file: the attribute, then an open for writing and deletion, which also fails while another

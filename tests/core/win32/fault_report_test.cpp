@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <atomic>
+#include <cstring>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/support/temp_dir.h"
@@ -33,6 +36,39 @@ struct Result {
   DWORD exitCode = 0;
   std::string out;
   std::string err;
+};
+
+// A debug viewer as DebugView is one: it owns the shared buffer that OutputDebugString writes to
+// when no debugger is attached, and keeps every string written while it lives.
+class DebugViewer {
+ public:
+  DebugViewer()
+      : bufferReady_(CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_BUFFER_READY")),
+        dataReady_(CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_DATA_READY")),
+        mapping_(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, L"DBWIN_BUFFER")),
+        buffer_(static_cast<const char*>(MapViewOfFile(mapping_.get(), FILE_MAP_READ, 0, 0, 4096))),
+        reader_([this] {
+          while (SetEvent(bufferReady_.get()) && WaitForSingleObject(dataReady_.get(), INFINITE) == WAIT_OBJECT_0) {
+            if (stop_) return;
+            // The writer's process id, then its zero-terminated string.
+            seen_ += std::string(buffer_ + 4, strnlen(buffer_ + 4, 4092));
+          }
+        }) {}
+  ~DebugViewer() {
+    stop_ = true;
+    SetEvent(dataReady_.get());
+    reader_.join();
+    UnmapViewOfFile(buffer_);
+  }
+  // Once the writer has ended, its strings are all here.
+  std::string Seen() const { return seen_; }
+
+ private:
+  Handle bufferReady_, dataReady_, mapping_;
+  const char* buffer_;
+  std::atomic<bool> stop_{false};
+  std::string seen_;
+  std::thread reader_;
 };
 
 Handle InheritableFile(const fs::path& path) {
@@ -97,6 +133,11 @@ TEST(WindowsEnds, UncaughtThrownObjectsReportTheirTextAndExitWithMinusOne) {
     EXPECT_EQ(r.err, c.err);
     EXPECT_EQ(test::ReadFileBytes(dir.Path() / "marks"), "second;first;");
   }
+  // Started from Explorer the program has no standard error: a debug viewer shows the report.
+  test::TempDir dir;
+  DebugViewer viewer;
+  EXPECT_EQ(RunProbe("runtime-exception", dir).exitCode, 0xFFFFFFFFu);
+  EXPECT_EQ(viewer.Seen(), "Error writing the file Zunto.exe");
 }
 
 TEST(WindowsEnds, FaultsReachTheFilterAreNamedAndEndWithZero) {

@@ -7,7 +7,9 @@
 #include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "runtime/core/win32/wide_names.h"
@@ -111,6 +113,34 @@ TEST(FileCommitWin32, SecondNamesAndMovesOverThem) {
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<Text>{Text(u"Spielz\u00FCge.xml"), Text("aside")}));
   EXPECT_TRUE(ListFolder(Named(temp.Path() / "missing"), names) && names.empty());
+}
+
+// A removed file that another program holds with delete sharing keeps its name until the holder
+// lets go: the removal waits for a holder that lets go soon and reports one that does not.
+TEST(FileCommitWin32, RemovingAFileHeldWithDeleteSharingReportsWhetherItsNameWent) {
+  test::TempDir temp;
+  const fs::path file = temp.Path() / "scanned.xml";
+  auto nameThere = [&] {
+    return GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES || GetLastError() != ERROR_FILE_NOT_FOUND;
+  };
+  for (const int heldMs : {200, 3000}) {
+    SCOPED_TRACE(heldMs);
+    WriteFileBytes(file, "old");
+    auto scanner = std::make_unique<Held>(file, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+    std::thread lettingGo([&] {
+      Sleep(static_cast<DWORD>(heldMs));
+      scanner.reset();
+    });
+    ClearSystemError();
+    const bool removed = RemoveFile(Named(file));
+    EXPECT_EQ(removed, !nameThere());
+    EXPECT_EQ(removed, heldMs < 2000);
+    if (!removed) {
+      EXPECT_EQ(LastSystemErrorKind(), SystemErrorKind::kNoAccess);
+    }
+    lettingGo.join();
+    EXPECT_FALSE(nameThere()) << "the name goes with the last handle";
+  }
 }
 
 // The child of the next test: holds the lock until told to go, then ends without releasing it.

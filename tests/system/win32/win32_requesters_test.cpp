@@ -2,6 +2,7 @@
 // requesters under the window system, answered by a thread that presses a button.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <commctrl.h>
 
 #include <string>
 #include <thread>
@@ -88,12 +89,30 @@ TEST(Win32RequesterRules, InitialFolderAndFileName) {
   }
 }
 
-// Presses `button` in the first dialog of the process that shows (captioned `caption` if given).
-std::thread PressWhenShown(const wchar_t* caption, int button, bool& found) {
-  return std::thread([caption, button, &found] {
-    for (int i = 0; i < 1000; ++i) {
+// The text of the item selected in the dialog's folder tree, or "" while there is none.
+std::wstring SelectedTreeItem(HWND dialog) {
+  HWND tree = FindWindowExW(dialog, nullptr, L"SysTreeView32", nullptr);
+  if (tree == nullptr) return L"";
+  auto item = reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
+  if (item == nullptr) return L"";
+  wchar_t text[MAX_PATH] = {};
+  TVITEMW query{};
+  query.mask = TVIF_TEXT;
+  query.hItem = item;
+  query.pszText = text;
+  query.cchTextMax = MAX_PATH;
+  SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&query));
+  return text;
+}
+
+// Presses `button` in the first dialog of the process that shows (captioned `caption` if given),
+// once its folder tree has `selected` selected when that is given: the dialog selects its initial
+// folder after it shows, and on a busy machine that takes a while.
+std::thread PressWhenShown(const wchar_t* caption, int button, bool& found, const wchar_t* selected = nullptr) {
+  return std::thread([caption, button, selected, &found] {
+    for (int i = 0; i < 3000; ++i) {
       HWND dialog = FindWindowW(L"#32770", caption);
-      if (dialog != nullptr && IsWindowVisible(dialog)) {
+      if (dialog != nullptr && IsWindowVisible(dialog) && (selected == nullptr || SelectedTreeItem(dialog) == selected)) {
         // Let the dialog finish filling in its controls.
         Sleep(300);
         found = true;
@@ -102,6 +121,8 @@ std::thread PressWhenShown(const wchar_t* caption, int button, bool& found) {
       }
       Sleep(10);
     }
+    // Never leave the requester waiting: the test then fails on `found` instead of hanging.
+    if (HWND dialog = FindWindowW(L"#32770", caption)) PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
   });
 }
 
@@ -135,7 +156,7 @@ TEST(Win32Requesters, FolderRequesterStartsAtTheGivenFolder) {
   Text folder = Native(dir.Path()) + "/chosen";
 
   bool found = false;
-  std::thread presser = PressWhenShown(nullptr, IDOK, found);
+  std::thread presser = PressWhenShown(nullptr, IDOK, found, L"chosen");
   Text chosen = AskFolder(Text("Pick a folder"), folder);
   presser.join();
   ASSERT_TRUE(found);
