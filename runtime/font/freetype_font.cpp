@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <new>
 #include <string>
 
 #include <ft2build.h>
 #include FT_FREETYPE_H
+#include FT_OUTLINE_H
 
 #include "runtime/core/file_names.h"
 #include "runtime/core/run_once.h"
@@ -25,6 +27,11 @@ constexpr int kLargestPixelSize = 0xFFFF;
 constexpr FT_Long kMaxGlyphs = FT_Long{1} << 20;
 // Larger glyph bitmaps (only from absurd pixel sizes) are not copied.
 constexpr int64_t kMaxGlyphPixels = int64_t{1} << 26;
+// A real glyph fits in a few ems. One whose box is wider or taller than this many ems (plus a
+// margin for tiny sizes) comes from a damaged font and becomes an empty glyph before it is
+// rendered: rendering it could cost seconds and hundreds of megabytes.
+constexpr int64_t kMaxGlyphEms = 8;
+constexpr int64_t kGlyphMarginPixels = 64;
 
 // Created at the first Load and never released: faces of fonts held in globals use it until the
 // process ends. A failed start leaves it null, and the next Load tries again.
@@ -60,9 +67,31 @@ int Coverage(const FT_Bitmap& bitmap, const unsigned char* row, unsigned j) {
   }
 }
 
-// The rendered glyph as an alpha pixmap (coverage over white), by the bitmap's pixel mode; empty
-// for modes that carry no coverage (sub-pixel LCD) and for oversized bitmaps.
-Ref<TPixmap> AlphaPixmapOf(const FT_Bitmap& bitmap) {
+// Whether the loaded, not yet rendered glyph fits the bound of the face's pixel size.
+bool FitsThePixelSize(FT_Face face) {
+  const FT_GlyphSlot slot = face->glyph;
+  int64_t w = 0, h = 0;
+  if (slot->format == FT_GLYPH_FORMAT_OUTLINE) {
+    FT_BBox box;
+    FT_Outline_Get_CBox(&slot->outline, &box);
+    w = (int64_t{box.xMax} - box.xMin) / 64;
+    h = (int64_t{box.yMax} - box.yMin) / 64;
+  } else if (slot->format == FT_GLYPH_FORMAT_BITMAP) {
+    w = slot->bitmap.width;
+    h = slot->bitmap.rows;
+  } else {
+    w = int64_t{slot->metrics.width} / 64;
+    h = int64_t{slot->metrics.height} / 64;
+  }
+  const int64_t em = std::max(face->size->metrics.x_ppem, face->size->metrics.y_ppem);
+  const int64_t bound = kMaxGlyphEms * em + kGlyphMarginPixels;
+  return w >= 0 && h >= 0 && w <= bound && h <= bound;
+}
+
+// The rendered glyph as an alpha pixmap (coverage over white) with a clear border of `pad` pixels,
+// by the bitmap's pixel mode; empty for modes that carry no coverage (sub-pixel LCD) and for
+// oversized bitmaps.
+Ref<TPixmap> AlphaPixmapOf(const FT_Bitmap& bitmap, int pad) {
   switch (bitmap.pixel_mode) {
     case FT_PIXEL_MODE_MONO:
     case FT_PIXEL_MODE_GRAY:
@@ -76,11 +105,12 @@ Ref<TPixmap> AlphaPixmapOf(const FT_Bitmap& bitmap) {
   if (bitmap.buffer == nullptr || int64_t{bitmap.width} * bitmap.rows > kMaxGlyphPixels) return nullptr;
   int w = static_cast<int>(bitmap.width);
   int h = static_cast<int>(bitmap.rows);
-  Ref<TPixmap> pixmap = AllocatePixmap(w, h, FormatAlpha8, 4);
+  Ref<TPixmap> pixmap = AllocatePixmap(w + 2 * pad, h + 2 * pad, FormatAlpha8, 4);
+  if (pad > 0) std::memset(pixmap->pixels, 0, static_cast<size_t>(pixmap->pitch) * static_cast<size_t>(pixmap->height));
   const unsigned char* top = TopRow(bitmap);
   for (int i = 0; i < h; ++i) {
     const unsigned char* row = top + int64_t{i} * bitmap.pitch;
-    uint8_t* out = pixmap->PixelPtr(0, i);
+    uint8_t* out = pixmap->PixelPtr(pad, pad + i);
     for (int j = 0; j < w; ++j) out[j] = static_cast<uint8_t>(Coverage(bitmap, row, static_cast<unsigned>(j)));
   }
   return pixmap;
@@ -111,14 +141,24 @@ Ref<TGlyph> TFreeTypeFont::LoadGlyph(int index) {
   Ref<TFreeTypeGlyph> glyph = slot;
 
   FT_Face face = _ft_face.get();
-  if (FT_Load_Glyph(face, static_cast<FT_UInt>(index) + 1, FT_LOAD_RENDER) != 0) return glyph;
+  if (FT_Load_Glyph(face, static_cast<FT_UInt>(index) + 1, FT_LOAD_DEFAULT) != 0) return glyph;
+  if (!FitsThePixelSize(face)) return glyph;
   FT_GlyphSlot rendered = face->glyph;
+  if (rendered->format != FT_GLYPH_FORMAT_BITMAP && FT_Render_Glyph(rendered, FT_RENDER_MODE_NORMAL) != 0) {
+    return glyph;
+  }
   if (rendered->format != FT_GLYPH_FORMAT_BITMAP) return glyph;
   const FT_Bitmap& bitmap = rendered->bitmap;
 
+  // Smooth glyphs get a clear border, so that filtered glyph images do not bleed at their edges.
+  const int pad = (_style & SmoothFontFlag) ? 1 : 0;
   Ref<TPixmap> pixmap;
   if (bitmap.width > 0 && bitmap.rows > 0) {
-    pixmap = AlphaPixmapOf(bitmap);
+    try {
+      pixmap = AlphaPixmapOf(bitmap, pad);
+    } catch (const std::bad_alloc&) {
+      // Out of memory: the glyph stays empty, and the text around it still draws.
+    }
     if (!pixmap) return glyph;
   }
   glyph->_x = rendered->bitmap_left;
@@ -127,18 +167,24 @@ Ref<TGlyph> TFreeTypeFont::LoadGlyph(int index) {
   glyph->_h = static_cast<int>(bitmap.rows);
   glyph->_advance = static_cast<float>(rendered->advance.x >> 6);
   if (!pixmap) return glyph;
-  if (_style & SmoothFontFlag) {
-    glyph->_x -= 1;
-    glyph->_y -= 1;
-    glyph->_w += 2;
-    glyph->_h += 2;
-    pixmap = PadGlyphPixmap(pixmap);
-  }
+  glyph->_x -= pad;
+  glyph->_y -= pad;
+  glyph->_w += 2 * pad;
+  glyph->_h += 2 * pad;
   glyph->_pixmap = pixmap;
   return glyph;
 }
 
 Ref<TFreeTypeFont> TFreeTypeFont::Load(const Text& source, int size, int style) {
+  try {
+    return Open(source, size, style);
+  } catch (const std::bad_alloc&) {
+    // A font that cannot be held in memory is no font.
+    return nullptr;
+  }
+}
+
+Ref<TFreeTypeFont> TFreeTypeFont::Open(const Text& source, int size, int style) {
   FT_Library library = FreeTypeLibrary();
   if (library == nullptr) return nullptr;
 

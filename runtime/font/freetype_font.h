@@ -31,13 +31,15 @@ class TFreeTypeFont : public TFont {
   // The face's glyph index minus one, so the face's missing-glyph shape (index 0) is -1.
   int CharToGlyph(int c) override;
   // Renders the glyph on first call. Empty for an index outside 0 .. CountGlyphs() - 1; a glyph
-  // the face cannot render is an empty glyph (no pixels, advance 0).
+  // the face cannot render, one larger than a few ems of the pixel size (a damaged font) and one
+  // there is no memory for are empty glyphs (no pixels, advance 0).
   Ref<TGlyph> LoadGlyph(int index) override;
 
   // `source` is a "protocol::path" URL, read whole into memory (an unopenable one throws
   // TStreamReadException), or a file path. `size` is the pixel height; a face that cannot take it
   // gets the largest smaller size it accepts. Empty when the source is not a font FreeType reads
   // or no size down to 1 can be set.
+  // Out of memory gives empty too.
   static Ref<TFreeTypeFont> Load(const Text& source, int size, int style);
 
   struct FaceCloser {
@@ -54,6 +56,9 @@ class TFreeTypeFont : public TFont {
   // it is declared before _ft_face and outlives it.
   std::vector<unsigned char> _buf;
   std::unique_ptr<FT_FaceRec_, FaceCloser> _ft_face;
+
+ private:
+  static Ref<TFreeTypeFont> Open(const Text& source, int size, int style);
 };
 
 class TFreeTypeFontLoader : public TFontLoader {

@@ -1,6 +1,7 @@
 #include "runtime/font/image_font.h"
 
 #include <algorithm>
+#include <new>
 
 #include "runtime/core/run_once.h"
 #include "runtime/pixmap/pixmap_module.h"
@@ -59,12 +60,18 @@ Ref<TImageGlyph> TImageFont::LoadGlyph(int index) {
   slot = MakeRef<TImageGlyph>();
   Ref<TImageGlyph> glyph = slot;
 
-  Ref<TGlyph> source = _src_font->LoadGlyph(index);
-  if (!source) return glyph;
-  glyph->_advance = source->Advance();
-  source->GetRect(glyph->_x, glyph->_y, glyph->_w, glyph->_h);
-  if (Ref<TPixmap> pixels = RefCast<TPixmap>(source->Pixels())) {
-    glyph->_image = TImage::Load(Url(pixels->Copy()), _imageFlags, 0, 0, 0);
+  try {
+    Ref<TGlyph> source = _src_font->LoadGlyph(index);
+    if (!source) return glyph;
+    // The image takes the source glyph's pixels as they are: the source font is this font's own,
+    // so one copy serves both.
+    Ref<TPixmap> pixels = RefCast<TPixmap>(source->Pixels());
+    Ref<TImage> image = pixels ? TImage::Load(Url(pixels), _imageFlags, 0, 0, 0) : nullptr;
+    glyph->_advance = source->Advance();
+    source->GetRect(glyph->_x, glyph->_y, glyph->_w, glyph->_h);
+    glyph->_image = image;
+  } catch (const std::bad_alloc&) {
+    // Out of memory: the glyph stays empty, and the text around it still draws.
   }
   return glyph;
 }
@@ -92,7 +99,12 @@ int TImageFont::Draw(const Text& text, float x, float y, float ix, float iy, flo
 }
 
 Ref<TImageFont> TImageFont::Load(const Url& source, int size, int style) {
-  Ref<TFont> src = FontFromLoaders(source, size, style);
+  Ref<TFont> src;
+  try {
+    src = FontFromLoaders(source, size, style);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
   if (!src) return nullptr;
   Ref<TImageFont> font = MakeRef<TImageFont>();
   font->_src_font = src;

@@ -44,6 +44,12 @@ constexpr int kMaxScans = 1000;
 // 5 ns per block visit the floor is some 0.15 s of work.
 constexpr int64_t kScanWorkFloor = int64_t{32} << 20;
 constexpr int64_t kScanWorkPerByte = 64;
+// A Huffman-coded picture spends at least one bit of its file on every block of its frame (the code
+// of the block's DC difference); an arithmetic-coded one a fraction of a bit on a flat area. A file
+// too small for its frame is refused after its header, before libjpeg takes the frame's memory
+// (a progressive picture keeps 128 bytes a block).
+constexpr int64_t kHuffmanBlocksPerByte = 8;
+constexpr int64_t kArithmeticBlocksPerByte = 64;
 
 // The silent error manager of one decode or encode: fatal errors jump back to `jump`, warnings and
 // messages are dropped. The coder's client_data points here.
@@ -195,6 +201,13 @@ Header DecodeHeader(JpegDecode* d) {
   if (components != 1 && components != 3) return Header::kUnsupported;
   int64_t bytes = int64_t{d->cinfo.output_width} * d->cinfo.output_height * components;
   if (d->cinfo.output_width == 0 || bytes > kMaxDecodedBytes) return Header::kUnsupported;
+  int64_t blocks = 0;
+  for (int i = 0; i < d->cinfo.num_components; ++i) {
+    const jpeg_component_info& component = d->cinfo.comp_info[i];
+    blocks += int64_t{component.width_in_blocks} * component.height_in_blocks;
+  }
+  const int64_t blocksPerByte = d->cinfo.arith_code ? kArithmeticBlocksPerByte : kHuffmanBlocksPerByte;
+  if (d->fileBytes > 0 && blocks > blocksPerByte * d->fileBytes) return Header::kUnsupported;
   return Header::kOk;
 }
 

@@ -11,6 +11,7 @@
 #include "runtime/stream/ram_stream.h"
 #include "runtime/stream/stream.h"
 #include "tests/font/font_fixtures.h"
+#include "tests/support/peak_memory.h"
 
 namespace kiln {
 namespace {
@@ -246,6 +247,49 @@ TEST_F(FreeTypeFont, DamagedOrForeignBytesGiveNothing) {
     Text url = test::RegisterFontBytes("damaged", c.bytes);
     EXPECT_FALSE(TFreeTypeFont::Load(url, 14, 0)) << c.what;
     EXPECT_FALSE(TImageFont::Load(url, 14, 0)) << c.what;
+  }
+}
+
+// The payload font with its em (head.unitsPerEm, 2048) set to `unitsPerEm`: a two-byte edit that
+// makes every glyph that many times larger.
+std::string WithUnitsPerEm(int unitsPerEm) {
+  std::string ttf = test::PayloadFontBytes();
+  auto word = [&](size_t at) { return static_cast<uint32_t>(static_cast<unsigned char>(ttf[at])) << 8 | static_cast<unsigned char>(ttf[at + 1]); };
+  const uint32_t tables = word(4);
+  for (uint32_t i = 0; i < tables; ++i) {
+    const size_t record = 12 + 16 * i;
+    if (ttf.compare(record, 4, "head") != 0) continue;
+    const size_t head = word(record + 8) << 16 | word(record + 10);
+    ttf[head + 18] = static_cast<char>(unitsPerEm >> 8);
+    ttf[head + 19] = static_cast<char>(unitsPerEm);
+  }
+  return ttf;
+}
+
+// Glyphs many ems large come only from a damaged font: they become empty before FreeType renders
+// them, so that drawing text costs what it costs with the sound font.
+TEST_F(FreeTypeFont, GlyphsFarLargerThanTheirSizeAreEmptyAndCostNoMemory) {
+  std::u16string codes;
+  for (char16_t c = 0x20; c < 0x180; ++c) codes.push_back(c);
+  const Text text(codes);
+  for (const int unitsPerEm : {2048, 16}) {
+    SCOPED_TRACE(unitsPerEm);
+    const Ref<TImageFont> font = TImageFont::Load(test::RegisterFontBytes("em", WithUnitsPerEm(unitsPerEm)), 14, SmoothFontFlag);
+    ASSERT_TRUE(font);
+    int drawn = 0;
+    const int64_t growth = test::PeakMemoryGrowth([&] {
+      for (int i = 0; i < text.Length(); ++i) {
+        const Ref<TImageGlyph> glyph = font->LoadGlyph(font->CharToGlyph(text[i]));
+        drawn += glyph && glyph->Pixels();
+      }
+      font->Draw(text, 0, 0, 1, 0, 0, 1);
+    });
+    if (unitsPerEm == 2048) {
+      EXPECT_GT(drawn, 300) << "the sound font draws its characters";
+    }
+    if (growth >= 0) {
+      EXPECT_LT(growth, int64_t{16} << 20);
+    }
   }
 }
 

@@ -9,6 +9,7 @@
 #include "runtime/pixmap/pixmap_loader.h"
 #include "runtime/pixmap/pixmap_loaders.h"
 #include "runtime/stream/ram_stream.h"
+#include "tests/support/peak_memory.h"
 #include "tests/support/temp_dir.h"
 
 namespace kiln {
@@ -130,14 +131,40 @@ std::string WithEmptyScans(int width, int height, int extraScans) {
   return jpeg.insert(end, scans);
 }
 
-TEST(JpegLoader, ScanWorkIsBoundedByTheFilesSize) {
+// Comment segments after the start-of-image marker that make the file `bytes` longer.
+std::string WithPadding(std::string jpeg, int64_t bytes) {
+  std::string segments;
+  for (int64_t left = bytes; left > 0; left -= 60000) {
+    const int length = static_cast<int>(std::min<int64_t>(left, 60000)) + 2;
+    segments += std::string("\xFF\xFE") + static_cast<char>(length >> 8) + static_cast<char>(length);
+    segments += std::string(static_cast<size_t>(length - 2), 'x');
+  }
+  return jpeg.insert(2, segments);
+}
+
+TEST(JpegLoader, FramesTheFileCannotFillAndEndlessScansAreRefused) {
   InitPixmapLoaders();
-  // 10 KB that would make the decoder visit 250 million blocks.
-  EXPECT_FALSE(Decode(WithEmptyScans(4000, 4000, 990)));
-  // The same frame with the scans a real picture has still decodes.
-  Ref<TPixmap> p = Decode(WithEmptyScans(4000, 4000, 0));
+  // Under a bit of the file for each block of a 4000 x 4000 frame (at most 750000 blocks).
+  EXPECT_FALSE(Decode(WithEmptyScans(4000, 4000, 0)));
+  // With the bytes a picture of that frame needs at least, it decodes.
+  Ref<TPixmap> p = Decode(WithPadding(WithEmptyScans(4000, 4000, 0), 100000));
   ASSERT_TRUE(p);
   EXPECT_EQ(p->width, 4000);
+  // The same file with 990 empty scans would make the decoder visit 740 million blocks.
+  EXPECT_FALSE(Decode(WithPadding(WithEmptyScans(4000, 4000, 990), 100000)));
+}
+
+// 15 KB claiming an 8000 x 8000 progressive frame with 999 scans: libjpeg would take and clear
+// a coefficient buffer of 190 MB or more before the first scan.
+TEST(JpegLoader, AFileTooSmallForItsFrameIsRefusedBeforeItsMemoryIsTaken) {
+  InitPixmapLoaders();
+  const std::string hostile = WithEmptyScans(8000, 8000, 999);
+  bool refused = false;
+  const int64_t growth = test::PeakMemoryGrowth([&] { refused = !Decode(hostile); });
+  EXPECT_TRUE(refused);
+  if (growth >= 0) {
+    EXPECT_LT(growth, int64_t{16} << 20);
+  }
 }
 
 TEST(JpegLoader, DecodingStartsAtTheStreamPosition) {
