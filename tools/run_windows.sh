@@ -97,7 +97,10 @@ if [[ $emulated -eq 1 ]]; then
   # The release itself, on a 32-bit PC emulated whole (these machines run no 32-bit code); the
   # watcher checks what the guest left as it checks the runs above.
   results=$root/build-win32/emulated
-  if "$root/tools/windows/emulated_pc.sh" build-win32/ZuntoPatcher.exe "$results" &&
+  # An emulated PC that did not get to its end (a time limit on a busy machine) is booted once more.
+  if { "$root/tools/windows/emulated_pc.sh" build-win32/ZuntoPatcher.exe "$results" ||
+       { echo "windows: the emulated PC did not finish; booting it once more" >&2
+         "$root/tools/windows/emulated_pc.sh" build-win32/ZuntoPatcher.exe "$results"; }; } &&
      KILN_EMULATED_RESULTS=$results KILN_EMULATED_RELEASE=$root/build-win32/ZuntoPatcher.exe \
        build/tests/wine_patcher_tests --gtest_filter='EmulatedRelease.*' --gtest_brief=1; then
     say "ran the 32-bit release on the emulated PC (results: build-win32/emulated)"

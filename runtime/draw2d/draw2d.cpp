@@ -190,18 +190,32 @@ void SetDrawTransform(float degrees, float sx, float sy) {
   });
 }
 
+namespace {
+
+// The context pixel edge nearest to a logical edge: a pixel is inside when its centre is. The
+// float scales are inexact (1024 / 640 gives 639.99997 for the right edge), so truncating would
+// lose the last column of a full clip.
+int ContextEdge(double logical, double scale) { return TruncateToInt(std::floor(logical / scale + 0.5)); }
+
+// Hands the stored clip rectangle, in context pixels, to the driver.
+void ApplyClip(const TFlat2DGraphics& c, TFlat2DDriver& d) {
+  double xs = c.vres_mousexscale, ys = c.vres_mouseyscale;
+  int cx = ContextEdge(c.viewport_x, xs);
+  int cy = ContextEdge(c.viewport_y, ys);
+  int cw = TruncateToInt(static_cast<double>(ContextEdge(static_cast<double>(c.viewport_x) + c.viewport_w, xs)) - cx);
+  int ch = TruncateToInt(static_cast<double>(ContextEdge(static_cast<double>(c.viewport_y) + c.viewport_h, ys)) - cy);
+  d.SetViewport(cx, cy, cw, ch);
+}
+
+}  // namespace
+
 void SetClipRect(int x, int y, int w, int h) {
   OnCurrent([&](TFlat2DGraphics& c, TFlat2DDriver& d) {
     c.viewport_x = x;
     c.viewport_y = y;
     c.viewport_w = w;
     c.viewport_h = h;
-    double xs = c.vres_mousexscale, ys = c.vres_mouseyscale;
-    int cx = TruncateToInt(std::floor(x / xs));
-    int cy = TruncateToInt(std::floor(y / ys));
-    int cw = TruncateToInt(std::floor((static_cast<double>(x) + w) / xs) - cx);
-    int ch = TruncateToInt(std::floor((static_cast<double>(y) + h) / ys) - cy);
-    d.SetViewport(cx, cy, cw, ch);
+    ApplyClip(c, d);
   });
 }
 
@@ -220,6 +234,8 @@ void SetLogicalResolution(float width, float height) {
     c.vres_mousexscale = c.g_width > 0 ? width / static_cast<float>(c.g_width) : 1.0f;
     c.vres_mouseyscale = c.g_height > 0 ? height / static_cast<float>(c.g_height) : 1.0f;
     d.SetResolution(width, height);
+    // The clip rectangle is logical: the same rectangle now covers other context pixels.
+    ApplyClip(c, d);
   });
 }
 

@@ -55,7 +55,11 @@ TGLGraphics::~TGLGraphics() {
   if (_context != 0) GLCloseContext(_context);
 }
 
-Ref<TGraphicsDriver> TGLGraphics::Driver() { return TheGLGraphicsDriver(); }
+// A closed context belongs to no driver.
+Ref<TGraphicsDriver> TGLGraphics::Driver() {
+  if (_context == 0) return nullptr;
+  return TheGLGraphicsDriver();
+}
 
 int TGLGraphics::GetSettings(int& width, int& height, int& depth, int& hertz, int& flags) {
   width = height = depth = hertz = flags = 0;

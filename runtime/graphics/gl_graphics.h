@@ -20,6 +20,7 @@ class TGLGraphics : public TGraphics {
  public:
   explicit TGLGraphics(int context) : _context(context) {}
   ~TGLGraphics() override;
+  // The GL graphics driver; empty once closed.
   Ref<TGraphicsDriver> Driver() override;
   int GetSettings(int& width, int& height, int& depth, int& hertz, int& flags) override;
   int Close() override;

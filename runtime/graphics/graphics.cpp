@@ -132,20 +132,22 @@ Ref<TGraphics> AttachGraphicsContext(intptr_t widget, int flags) {
 
 void SelectGraphicsContext(const Ref<TGraphics>& g) {
   GraphicsState& s = State();
-  if (!g) {
+  // A closed context has no driver any more: selecting it selects nothing, and the installed driver
+  // stays, so that later windows still open.
+  Ref<TGraphicsDriver> d = g ? g->Driver() : nullptr;
+  if (!d) {
     if (s.driver) s.driver->SetGraphics(nullptr);
     s.current = nullptr;
     ClearSettings(s);
     return;
   }
-  Ref<TGraphicsDriver> d = g->Driver();
   if (!(d == s.driver)) {
     if (s.driver) s.driver->SetGraphics(nullptr);
     s.modeCache.clear();
     s.driver = d;
   }
   g->GetSettings(s.width, s.height, s.depth, s.hertz, s.flags);
-  if (d) d->SetGraphics(g);
+  d->SetGraphics(g);
   s.current = g;
 }
 

@@ -65,6 +65,7 @@ int HasGraphicsMode(int width, int height, int depth, int hertz);
 // The empty Ref when the driver cannot make the context (anything it throws is caught).
 Ref<TGraphics> OpenGraphicsContext(int width, int height, int depth, int hertz, int flags);
 Ref<TGraphics> AttachGraphicsContext(intptr_t widget, int flags);
+// Makes g current (its driver becomes the installed one); an empty or closed g selects nothing.
 void SelectGraphicsContext(const Ref<TGraphics>& g);
 void CloseGraphicsContext(const Ref<TGraphics>& g);
 Ref<TGraphics> CurrentGraphicsContext();
