@@ -1,6 +1,7 @@
 // Fuzzes FreeType fonts opened from memory: the first input byte picks the pixel size (1..32) and
 // the smooth style (bit 7), the rest is the font file. Every glyph up to a cap is rendered, checked
-// for a well-formed picture and turned into an image-font glyph.
+// for a well-formed picture (with its clear border when smooth) and turned into an image-font glyph
+// that shares its pixels.
 //
 // Seeds in fuzz/corpus/font/: subsets of DejaVu Sans (Bitstream Vera licence, DejaVu changes in
 // the public domain) made with fontTools' pyftsubset, and a small BDF bitmap font written by hand.
@@ -36,7 +37,7 @@ class InputFactory : public kiln::TStreamFactory {
   }
 };
 
-void CheckGlyph(const kiln::Ref<kiln::TGlyph>& glyph) {
+void CheckGlyph(const kiln::Ref<kiln::TGlyph>& glyph, bool smooth) {
   Check(static_cast<bool>(glyph));
   int x = 0, y = 0, w = 0, h = 0;
   glyph->GetRect(x, y, w, h);
@@ -51,6 +52,11 @@ void CheckGlyph(const kiln::Ref<kiln::TGlyph>& glyph) {
     for (int col = 0; col < p->width; ++col) sum += line[col];
   }
   Check(sum <= uint64_t{255} * static_cast<uint64_t>(w) * static_cast<uint64_t>(h));
+  // Smooth glyphs carry a clear border, so that filtering never bleeds into the next texel.
+  if (smooth) {
+    for (int col = 0; col < p->width; ++col) Check(*p->PixelPtr(col, 0) == 0 && *p->PixelPtr(col, p->height - 1) == 0);
+    for (int row = 0; row < p->height; ++row) Check(*p->PixelPtr(0, row) == 0 && *p->PixelPtr(p->width - 1, row) == 0);
+  }
 }
 
 }  // namespace
@@ -80,7 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   for (int i = 0; i < std::min(count, kMaxGlyphs); ++i) {
     kiln::Ref<kiln::TGlyph> glyph = font->LoadGlyph(i);
-    CheckGlyph(glyph);
+    CheckGlyph(glyph, style != 0);
     Check(font->LoadGlyph(i) == glyph);
   }
 
@@ -89,7 +95,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (int i = 0; i < std::min(count, kMaxImageGlyphs); ++i) {
     kiln::Ref<kiln::TImageGlyph> glyph = imageFont->LoadGlyph(i);
     Check(static_cast<bool>(glyph));
-    if (kiln::Ref<kiln::TImage> image = glyph->Pixels()) Check(image->width == glyph->_w && image->height == glyph->_h);
+    kiln::Ref<kiln::TImage> image = glyph->Pixels();
+    if (!image) continue;
+    Check(image->width == glyph->_w && image->height == glyph->_h);
+    // One copy of the pixels: the image holds the source glyph's pixmap.
+    Check(image->pixmaps[0] == kiln::RefCast<kiln::TPixmap>(imageFont->_src_font->LoadGlyph(i)->Pixels()));
   }
   return 0;
 }
