@@ -3,8 +3,10 @@
 # interleaved, as medians of $RUNS runs (default 5):
 #
 #   start to first frame  the patcher (in a game folder, with its export; and in a wrong folder)
-#                         against bench/minimal_glx (a 640x480 GLX window, one 1024x512 texture,
-#                         one quad per frame), both timed by the preloaded bench/frame_probe.cpp
+#                         against bench/raw_gl_screen (the same status screen with libjpeg, FreeType
+#                         and GL called directly) and bench/minimal_glx (a 640x480 GLX window, one
+#                         1024x512 texture, one quad per frame), all timed by the preloaded
+#                         bench/frame_probe.cpp
 #   idle CPU              CPU seconds per second between frames 60 and 180 of the status screen,
 #                         against minimal_glx paced to 60 Hz with clock_nanosleep
 #   peak memory           peak resident set at frame 180 (the patch run and the screen), against
@@ -25,10 +27,11 @@ runs=${RUNS:-5}
 mkdir -p "$build"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKILN_BUILD_BENCH=ON \
   -DKILN_BUILD_TESTS=OFF > "$build/configure.log" 2>&1 || { cat "$build/configure.log"; exit 2; }
-ninja -C "$build" -j"${KILN_JOBS:-2}" ZuntoPatcher minimal_glx frame_probe > "$build/bench-build.log" 2>&1 ||
+ninja -C "$build" -j"${KILN_JOBS:-2}" ZuntoPatcher minimal_glx raw_gl_screen frame_probe > "$build/bench-build.log" 2>&1 ||
   { tail -n 40 "$build/bench-build.log"; exit 2; }
 patcher=$build/app/ZuntoPatcher
 minimal=$build/bench/minimal_glx
+rawgl=$build/bench/raw_gl_screen
 probe=$build/bench/libframe_probe.so
 
 work=$(mktemp -d)
@@ -119,6 +122,7 @@ files=$(cd "$reference" && find . -type f | sort)
 echo "Measuring $runs interleaved runs of each (about $((runs * 14)) s)..." >&2
 for ((i = 1; i <= runs; i++)); do
   probe_run minimal "$work" "$minimal"
+  probe_run rawgl "$work" "$rawgl" "$build/payload/data/hg_grafik.jpg" "$build/payload/data/arial.ttf"
   new_game "$game"
   probe_run patcher "$game" "$game/ZuntoPatcher"
   probe_run wrongfolder "$wrong" "$wrong/ZuntoPatcher"
@@ -144,6 +148,7 @@ median() { tr ' ' '\n' <<< "${samples[$1]}" | grep . | sort -g | awk '{ v[NR] = 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 
 m_first=$(median minimal.first) p_first=$(median patcher.first) w_first=$(median wrongfolder.first)
+r_first=$(median rawgl.first) r_rss=$(median rawgl.rss)
 m_cpu=$(median minimal.cpu) p_cpu=$(median patcher.cpu)
 m_rss=$(median minimal.rss) p_rss=$(median patcher.rss)
 export_ms=$(median export) start_ms=$(median startonly) cp_ms=$(median cpsync)
@@ -152,9 +157,12 @@ replace_ms=$(median replace) cpover_ms=$(median cpover)
 printf '\nMedians of %d interleaved runs (%s, %s)\n' "$runs" "$(uname -m)" "$(nproc) cores"
 printf '%-44s %10s %10s %7s\n' "figure" "patcher" "reference" "ratio"
 printf '%-44s %10s %10s %7s\n' "start to first frame, game folder (ms)" "$p_first" "$m_first" "$(ratio "$p_first" "$m_first")"
+printf '%-44s %10s %10s %7s\n' "  against the raw-GL status screen" "$p_first" "$r_first" "$(ratio "$p_first" "$r_first")"
 printf '%-44s %10s %10s %7s\n' "start to first frame, wrong folder (ms)" "$w_first" "$m_first" "$(ratio "$w_first" "$m_first")"
+printf '%-44s %10s %10s %7s\n' "  against the raw-GL status screen" "$w_first" "$r_first" "$(ratio "$w_first" "$r_first")"
 printf '%-44s %10s %10s %7s\n' "idle CPU on the status screen (s per s)" "$p_cpu" "$m_cpu" "$(ratio "$p_cpu" "$m_cpu")"
 printf '%-44s %10s %10s %7s\n' "peak memory (MiB)" "$p_rss" "$m_rss" "+$((p_rss - m_rss))"
+printf '%-44s %10s %10s %7s\n' "  against the raw-GL status screen" "$p_rss" "$r_rss" "+$((p_rss - r_rss))"
 printf '%-44s %10s %10s %7s\n' "export run without display (ms)" "$export_ms" "$cp_ms" "$(ratio "$export_ms" "$cp_ms")"
 printf '%-44s %10s\n' "  of which start-up and end, wrong folder (ms)" "$start_ms"
 printf '%-44s %10s %10s %7s\n' "  export alone (ms)" "$(awk -v a="$export_ms" -v b="$start_ms" 'BEGIN { printf "%.1f", a - b }')" "$cp_ms" \
