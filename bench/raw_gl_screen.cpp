@@ -5,11 +5,6 @@
 // clock_nanosleep. Runs until its window is closed, a key is pressed or the process is ended.
 //
 //   raw_gl_screen <picture.jpg> <font.ttf>
-#include <GL/gl.h>
-#include <GL/glx.h>
-#include <X11/Xlib.h>
-#include <time.h>
-
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -18,6 +13,8 @@
 #include <vector>
 
 #include <jpeglib.h>
+
+#include "bench/glx_bench_window.h"
 
 #include <ft2build.h>
 #include FT_FREETYPE_H
@@ -136,35 +133,7 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  Display* display = XOpenDisplay(nullptr);
-  if (display == nullptr) {
-    std::fprintf(stderr, "raw_gl_screen: no X display\n");
-    return 1;
-  }
-  int attributes[] = {GLX_RGBA, GLX_DOUBLEBUFFER, GLX_RED_SIZE, 8, GLX_GREEN_SIZE, 8, GLX_BLUE_SIZE, 8, None};
-  XVisualInfo* visual = glXChooseVisual(display, DefaultScreen(display), attributes);
-  if (visual == nullptr) {
-    std::fprintf(stderr, "raw_gl_screen: no GLX visual\n");
-    return 1;
-  }
-  const Window root = RootWindow(display, visual->screen);
-  XSetWindowAttributes set{};
-  set.colormap = XCreateColormap(display, root, visual->visual, AllocNone);
-  set.event_mask = StructureNotifyMask | KeyPressMask;
-  const Window window = XCreateWindow(display, root, 0, 0, 640, 480, 0, visual->depth, InputOutput, visual->visual,
-                                      CWColormap | CWEventMask, &set);
-  XStoreName(display, window, "raw GL screen");
-  XMapWindow(display, window);
-  for (XEvent event;;) {
-    XNextEvent(display, &event);
-    if (event.type == MapNotify) break;
-  }
-  GLXContext context = glXCreateContext(display, visual, nullptr, True);
-  glXMakeCurrent(display, window, context);
-  glViewport(0, 0, 640, 480);
-  glMatrixMode(GL_PROJECTION);
-  glLoadIdentity();
-  glOrtho(0, 640, 480, 0, -1, 1);
+  const bench::GlxWindow window = bench::OpenGlxWindow("raw GL screen");
   glEnable(GL_TEXTURE_2D);
   glEnable(GL_BLEND);
   glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
@@ -174,20 +143,8 @@ int main(int argc, char** argv) {
   RenderLine(face, u"v 1.3", 600, 2 + ascender, quads);
   RenderLine(face, u"Fertig! Dr\u00fccke eine Taste zum Beenden.", 10, 458 + ascender, quads);
 
-  const long framePeriod = 1000000000L / 60;
-  timespec deadline;
-  clock_gettime(CLOCK_MONOTONIC, &deadline);
-  for (;;) {
-    while (XPending(display) > 0) {
-      XEvent event;
-      XNextEvent(display, &event);
-      if (event.type == DestroyNotify || event.type == KeyPress) return 0;
-    }
+  return bench::RunPaced(window, [&] {
     glClear(GL_COLOR_BUFFER_BIT);
     for (const Texture& t : quads) Draw(t);
-    glXSwapBuffers(display, window);
-    deadline.tv_nsec += framePeriod;
-    if (deadline.tv_nsec >= 1000000000L) deadline.tv_nsec -= 1000000000L, ++deadline.tv_sec;
-    clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr);
-  }
+  });
 }
