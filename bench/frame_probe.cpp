@@ -2,6 +2,8 @@
 // alike: it notes when the first frame was presented, the CPU time per second of wall time between
 // frames 60 and 180, and the peak resident memory, writes them to the file $FRAME_PROBE_OUT as
 // "<first frame, CLOCK_REALTIME ns> <CPU s per s> <peak KiB>" and ends the process after frame 180.
+// With FRAME_PROBE_FIRST_ONLY set it ends the process right after the first frame instead, so that a
+// profiler sees the start-up alone.
 #include <GL/glx.h>
 #include <dlfcn.h>
 #include <sys/resource.h>
@@ -45,6 +47,7 @@ extern "C" void glXSwapBuffers(Display* display, GLXDrawable drawable) {
     timespec now;
     clock_gettime(CLOCK_REALTIME, &now);
     firstFrameNs = static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
+    if (std::getenv("FRAME_PROBE_FIRST_ONLY") != nullptr) _exit(0);
   } else if (frames == kIdleFrom) {
     idleWall = Seconds(CLOCK_MONOTONIC);
     idleCpu = CpuSeconds();

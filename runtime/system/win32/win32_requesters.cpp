@@ -40,6 +40,7 @@ struct RequesterCalls<wchar_t> {
   static BOOL Save(FileDialog* dialog) { return GetSaveFileNameW(dialog); }
   static PIDLIST_ABSOLUTE BrowseForFolder(Browse* browse) { return SHBrowseForFolderW(browse); }
   static BOOL PathOf(PIDLIST_ABSOLUTE item, wchar_t* path) { return SHGetPathFromIDListW(item, path); }
+  static bool SamePath(const wchar_t* a, const wchar_t* b) { return lstrcmpiW(a, b) == 0; }
   static DWORD FullPath(const wchar_t* path, DWORD size, wchar_t* full) {
     return GetFullPathNameW(path, size, full, nullptr);
   }
@@ -58,6 +59,7 @@ struct RequesterCalls<char> {
   static BOOL Save(FileDialog* dialog) { return GetSaveFileNameA(dialog); }
   static PIDLIST_ABSOLUTE BrowseForFolder(Browse* browse) { return SHBrowseForFolderA(browse); }
   static BOOL PathOf(PIDLIST_ABSOLUTE item, char* path) { return SHGetPathFromIDListA(item, path); }
+  static bool SamePath(const char* a, const char* b) { return lstrcmpiA(a, b) == 0; }
   static DWORD FullPath(const char* path, DWORD size, char* full) { return GetFullPathNameA(path, size, full, nullptr); }
 };
 
@@ -129,10 +131,33 @@ class ItemList {
   PIDLIST_ABSOLUTE item_;
 };
 
+// The folder the browser is to open at. The browser may put its own default selection over the one
+// asked for when it initialises (Wine's does on a busy machine), so the request is posted again on a
+// selection change away from the folder, a few times at most, until the folder was selected once;
+// after that the selection is the user's.
 template <typename Char>
-int CALLBACK SelectInitialFolder(HWND browser, UINT message, LPARAM, LPARAM folder) {
-  if (message == BFFM_INITIALIZED && folder != 0) {
-    SendMessageW(browser, RequesterCalls<Char>::kSetSelection, TRUE, folder);
+struct InitialFolder {
+  const Char* path = nullptr;
+  int retries = 20;
+  bool reached = false;
+};
+
+template <typename Char>
+int CALLBACK SelectInitialFolder(HWND browser, UINT message, LPARAM item, LPARAM data) {
+  using Calls = RequesterCalls<Char>;
+  auto* initial = reinterpret_cast<InitialFolder<Char>*>(data);
+  if (initial->path == nullptr) return 0;
+  const auto folder = reinterpret_cast<LPARAM>(initial->path);
+  if (message == BFFM_INITIALIZED) {
+    SendMessageW(browser, Calls::kSetSelection, TRUE, folder);
+  } else if (message == BFFM_SELCHANGED && !initial->reached) {
+    Char selected[MAX_PATH] = {};
+    if (item != 0 && Calls::PathOf(reinterpret_cast<PIDLIST_ABSOLUTE>(item), selected) &&
+        Calls::SamePath(selected, initial->path)) {
+      initial->reached = true;
+    } else if (initial->retries-- > 0) {
+      PostMessageW(browser, Calls::kSetSelection, TRUE, folder);
+    }
   }
   return 0;
 }
@@ -165,8 +190,10 @@ Text RunFolderBrowser(const Text& title, const Text& path) {
   browse.pszDisplayName = displayName;
   browse.lpszTitle = OrNull(caption);
   browse.ulFlags = kBrowseFlags;
+  InitialFolder<Char> start;
+  start.path = OrNull(initial);
   browse.lpfn = SelectInitialFolder<Char>;
-  browse.lParam = reinterpret_cast<LPARAM>(OrNull(initial));
+  browse.lParam = reinterpret_cast<LPARAM>(&start);
   ComScope com;
   FocusKeeper focus;
   ItemList chosen(Calls::BrowseForFolder(&browse));
