@@ -9,7 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   zlib1g-dev libpng-dev libjpeg62-turbo-dev libfreetype-dev
   libx11-dev libxrandr-dev libxtst-dev libxext-dev libxss-dev libgl-dev libgl1-mesa-dev libgl1-mesa-dri
-  xvfb xauth python3 util-linux procps
+  xvfb xauth x11-xkb-utils python3 util-linux procps
 )
 
 missing=()

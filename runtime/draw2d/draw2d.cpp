@@ -1,6 +1,8 @@
 #include "runtime/draw2d/draw2d.h"
 
 #include <cmath>
+#include <cstdint>
+#include <limits>
 
 #include "runtime/core/run_once.h"
 #include "runtime/draw2d/flat2d_graphics.h"
@@ -333,12 +335,10 @@ void TileImageFill(const Ref<TImage>& image, float x, float y, int frame) {
     float fx = px - std::floor(px), fy = py - std::floor(py);
     int64_t sx = vx - w + 1 + WrapTile(TruncateToInt(std::floor(px) - static_cast<double>(vx - w + 1)), w);
     int64_t sy = vy - h + 1 + WrapTile(TruncateToInt(std::floor(py) - static_cast<double>(vy - h + 1)), h);
-    float fw = static_cast<float>(w), fh = static_cast<float>(h);
-    for (int64_t ty = sy; ty < vy + vh; ty += h) {
-      for (int64_t tx = sx; tx < vx + vw; tx += w) {
-        f->Draw(0, 0, fw, fh, static_cast<float>(tx) + fx, static_cast<float>(ty) + fy, 0, 0, fw, fh);
-      }
-    }
+    // Copies from sx while they start left of the clip rectangle's right edge; rows likewise.
+    int64_t columns = sx < vx + vw ? (vx + vw - sx + w - 1) / w : 0;
+    int64_t rows = sy < vy + vh ? (vy + vh - sy + h - 1) / h : 0;
+    f->DrawTiles(sx, sy, fx, fy, static_cast<int>(w), static_cast<int>(h), columns, rows);
     UpdateTransform(c, d);
   });
 }
@@ -393,6 +393,10 @@ Ref<TImage> OpenImageStrip(const Url& source, int cellWidth, int cellHeight, int
 }
 
 Ref<TImage> NewBlankImage(int width, int height, int frameCount, int flags) {
+  // Nothing could ever be drawn of an image without pixels, or one whose RGBA pixmap is too large
+  // to allocate; it is refused now rather than at its first draw.
+  if (width <= 0 || height <= 0) return nullptr;
+  if (static_cast<int64_t>(width) * 4 * height > std::numeric_limits<int>::max()) return nullptr;
   LayerState& s = Layer();
   Ref<TImage> image = TImage::Create(width, height, frameCount, ResolveFlags(flags) | DynamicImageFlag,
                                      s.mask_r, s.mask_g, s.mask_b);

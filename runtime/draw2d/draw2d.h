@@ -83,6 +83,7 @@ Ref<TImageFont> CurrentImageFont();
 Ref<TImage> OpenImage(const Url& source, int flags = -1);
 Ref<TImage> OpenImageStrip(const Url& source, int cellWidth, int cellHeight, int first, int count,
                            int flags = -1);
+// Frames start transparent black. Empty for a size that is not positive or too large for pixels.
 Ref<TImage> NewBlankImage(int width, int height, int frameCount = 1, int flags = -1);
 void PlaceImageHandle(const Ref<TImage>& image, float x, float y);
 void CenterImageHandle(const Ref<TImage>& image);

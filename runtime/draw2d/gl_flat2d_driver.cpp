@@ -56,6 +56,14 @@ int TGLFlat2DDriver::SetGraphics(const Ref<TGraphics>& g) {
     return 0;
   }
   TheGLGraphicsDriver()->SetGraphics(g2d->_graphics);
+  // Frames of the current generation were built in one texture space; a context that does not
+  // share it starts a new generation, so images build their frames again in its own space.
+  gl2d::GLDrawState& s = gl2d::State();
+  int space = GLTextureSpace();
+  if (space != s.frameSpace) {
+    s.frameSpace = space;
+    BumpGraphicsSeq();
+  }
   ResetGLContext(g2d);
   g2d->MakeCurrent();
   return 0;
@@ -71,6 +79,8 @@ void TGLFlat2DDriver::ResetGLContext(const Ref<TFlat2DGraphics>& g) {
   gl2d::GLDrawState& s = gl2d::State();
   s.contextWidth = w;
   s.contextHeight = h;
+  s.resolutionWidth = static_cast<float>(w);
+  s.resolutionHeight = static_cast<float>(h);
   s.blend = 0;
   s.boundTexture = 0;
   s.textureEnabled = false;
@@ -242,6 +252,9 @@ Ref<TPixmap> TGLFlat2DDriver::GrabPixmap(int x, int y, int w, int h) {
 }
 
 void TGLFlat2DDriver::SetResolution(float width, float height) {
+  gl2d::GLDrawState& s = gl2d::State();
+  s.resolutionWidth = width;
+  s.resolutionHeight = height;
   glMatrixMode(GL_PROJECTION);
   glLoadIdentity();
   glOrtho(0, width, height, 0, -1, 1);

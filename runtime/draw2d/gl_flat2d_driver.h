@@ -42,13 +42,16 @@ class TGLFlat2DDriver : public TFlat2DDriver {
   void ResetGLContext(const Ref<TFlat2DGraphics>& g);
 };
 
-// A frame as a GL texture. Its texture is deleted at the next texture creation while its own
-// graphics generation is still current, never from the destructor.
+// A frame as a GL texture. Its texture is deleted at a later texture creation while a context of
+// its own texture space is current, never from the destructor.
 class TGLImageFrame : public TImageFrame {
  public:
   ~TGLImageFrame() override;
   void Draw(float x0, float y0, float x1, float y1, float tx, float ty, float sx, float sy, float sw,
             float sh) override;
+  // Runs of copies as single quads: over the texture itself with GL_REPEAT when it has no padding,
+  // else over a sheet of copies made on first need.
+  void DrawTiles(int64_t x, int64_t y, float fx, float fy, int w, int h, int64_t columns, int64_t rows) override;
   // Throws the runtime error "Unable to calculate tex size" when GL accepts no texture size at all.
   static Ref<TGLImageFrame> CreateFromPixmap(const Ref<TPixmap>& pixmap, int flags);
 
@@ -56,7 +59,16 @@ class TGLImageFrame : public TImageFrame {
   float u0 = 0, v0 = 0, u1 = 0, v1 = 0;
   float uscale = 0, vscale = 0;
   int name = 0;
-  int seq = 0;  // generation the texture belongs to; 0 once released
+  int seq = 0;    // generation the texture belongs to; 0 once released
+  int space = 0;  // texture space of the context it was made in (GLTextureSpace)
+  // Used size in texels, whether texels are blended (linear filtering), and the pixels it was made
+  // from (empty when they had to be scaled down to fit a texture).
+  int width = 0, height = 0;
+  bool filtered = false;
+  Ref<TPixmap> source;
+  // The sheet of copies for DrawTiles (0 until needed), and the texture size of one copy in it.
+  int sheetName = 0;
+  float sheetUScale = 0, sheetVScale = 0;
 };
 
 Ref<TGLFlat2DDriver> TheGLFlat2DDriver();

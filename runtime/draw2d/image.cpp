@@ -23,6 +23,15 @@ Ref<TPixmap> PixmapOf(const Url& source) {
 
 }  // namespace
 
+void TImageFrame::DrawTiles(int64_t x, int64_t y, float fx, float fy, int w, int h, int64_t columns, int64_t rows) {
+  float fw = static_cast<float>(w), fh = static_cast<float>(h);
+  for (int64_t j = 0; j < rows; ++j) {
+    for (int64_t i = 0; i < columns; ++i) {
+      Draw(0, 0, fw, fh, static_cast<float>(x + i * w) + fx, static_cast<float>(y + j * h) + fy, 0, 0, fw, fh);
+    }
+  }
+}
+
 Ref<TImageFrame> TImage::Frame(int index) {
   size_t i = CheckedIndex(*this, index);
   if (seqs[i] != GraphicsSeq()) {
@@ -40,7 +49,11 @@ Ref<TPixmap> TImage::Lock(int index, int /*read*/, int write) {
     seqs[i] = 0;
     frames[i] = nullptr;
   }
-  if (!pixmaps[i]) pixmaps[i] = AllocatePixmap(width, height, FormatRGBA8888, 4);
+  if (!pixmaps[i]) {
+    // A blank frame starts transparent black, never with what the heap held.
+    pixmaps[i] = AllocatePixmap(width, height, FormatRGBA8888, 4);
+    pixmaps[i]->ClearPixels(0);
+  }
   return pixmaps[i];
 }
 

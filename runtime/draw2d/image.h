@@ -2,6 +2,7 @@
 // is built on first draw and rebuilt whenever the graphics generation changes.
 #pragma once
 
+#include <cstdint>
 #include <vector>
 
 #include "runtime/core/object.h"
@@ -23,6 +24,10 @@ class TImageFrame : public TObject {
   // (x0, y0)-(x1, y1), transformed by the current 2D transform and then moved by (tx, ty).
   virtual void Draw(float x0, float y0, float x1, float y1, float tx, float ty, float sx, float sy,
                     float sw, float sh) = 0;
+  // Draws columns x rows copies of the whole w x h frame side by side: copy (i, j) exactly as Draw
+  // (0, 0, w, h, x + i w + fx, y + j h + fy, 0, 0, w, h) draws it. Drivers may draw a run of copies
+  // at once where that leaves the pixels the same.
+  virtual void DrawTiles(int64_t x, int64_t y, float fx, float fy, int w, int h, int64_t columns, int64_t rows);
 };
 
 class TImage : public TObject {

@@ -19,6 +19,7 @@ struct ContextList {
   GLContextRecord* current = nullptr;
   int lastSwapInterval = -1;
   int nextHandle = 1;
+  int nextTextureSpace = 1;
   bool exitHandlerAdded = false;
 };
 
@@ -62,6 +63,30 @@ GLContextRecord* FindGLContextRecord(int handle) {
 }
 
 bool GLContextListGone() { return listGone; }
+
+GLContextRecord* GLShareCandidate() {
+  return FindGLContextRecord([](const GLContextRecord& record) { return !record.closing && record.textureSpace != 0; });
+}
+
+int NewGLTextureSpace() {
+  ContextList& list = List();
+  int space = list.nextTextureSpace++;
+  if (list.nextTextureSpace <= 0) list.nextTextureSpace = 1;
+  return space;
+}
+
+int GLCurrentTextureSpace() {
+  if (listGone) return 0;
+  GLContextRecord* current = List().current;
+  return current != nullptr ? current->textureSpace : 0;
+}
+
+bool GLTextureSpaceLive(int space) {
+  if (space == 0) return false;
+  return FindGLContextRecord([space](const GLContextRecord& record) {
+           return !record.closing && record.textureSpace == space;
+         }) != nullptr;
+}
 
 void GLCloseContext(int handle) {
   GLContextRecord* record = FindGLContextRecord(handle);

@@ -75,6 +75,10 @@ int TGLGraphics::Close() {
   return 0;
 }
 
+int GLTextureSpace() { return GLCurrentTextureSpace(); }
+
+bool GLTextureSpaceIsLive(int space) { return GLTextureSpaceLive(space); }
+
 Ref<TGLGraphicsDriver> TheGLGraphicsDriver() {
   static Ref<TGLGraphicsDriver> driver = MakeRef<TGLGraphicsDriver>();
   return driver;

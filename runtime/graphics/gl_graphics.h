@@ -29,6 +29,12 @@ class TGLGraphics : public TGraphics {
   int _context;
 };
 
+// GL contexts share their textures with one another where the window system lets them: those that
+// share form one texture space. The space of the current GL context (0 when none is current), and
+// whether a space still has an open context, so that its texture names still mean something.
+int GLTextureSpace();
+bool GLTextureSpaceIsLive(int space);
+
 // The single GL graphics driver, made on first call.
 Ref<TGLGraphicsDriver> TheGLGraphicsDriver();
 

@@ -137,10 +137,12 @@ int StartInputTracking(const Ref<TObject>& source) {
   InitInputState();
   if (trackingOn) return 0;
   TrackedSource() = source;
-  ResetKeyState();
-  ResetMouseState();
+  // The hook goes in before the resets pump: the pointer position that a window opening under the
+  // pointer reports is already queued, and the resets keep it while they drop keys and clicks.
   InsertHook(EventHookId(), InputStateHook, nullptr, 0);
   trackingOn = 1;
+  ResetKeyState();
+  ResetMouseState();
   return 0;
 }
 

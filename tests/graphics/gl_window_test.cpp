@@ -7,6 +7,7 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/scrnsaver.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -238,21 +239,59 @@ int ServerScreenSaverTimeout() {
   return timeout;
 }
 
-// The hold is the client's own suspension: the server's settings stay as they are, and a process
-// that is killed while holding leaves nothing behind.
-TEST_F(GLWindow, FocusHoldsOffTheScreenSaverWithoutChangingTheServer) {
-  XSetScreenSaver(TheDisplay(), 600, 600, DefaultBlanking, DefaultExposures);
+// Whether the server's screen saver came on after `millis` without input, as the window layer saw it.
+bool SaverComesOnWithin(int millis) {
+  XForceScreenSaver(TheDisplay(), ScreenSaverReset);
+  for (int waited = 0; waited < millis; waited += 100) PumpFor(10);
+  XScreenSaverInfo* info = XScreenSaverAllocInfo();
+  XScreenSaverQueryInfo(TheDisplay(), DefaultRootWindow(TheDisplay()), info);
+  bool on = info->state == ScreenSaverOn;
+  XFree(info);
+  XForceScreenSaver(TheDisplay(), ScreenSaverReset);
+  return on;
+}
+
+// Without a window manager nothing may ever give the window the focus, while keys still reach it
+// under the pointer: the saver is held while the window is shown, whatever has the focus.
+TEST_F(GLWindow, ShownWindowHoldsOffTheScreenSaverWhateverHasTheFocus) {
+  XSetInputFocus(TheDisplay(), PointerRoot, RevertToPointerRoot, CurrentTime);
+  XSetScreenSaver(TheDisplay(), 1, 1, DefaultBlanking, DefaultExposures);
   Ref<TGraphics> g = OpenGraphicsWindow(320, 200, 0, 0, 0);
   ASSERT_TRUE(g);
   Window window = WindowOf(g);
-  XSetInputFocus(TheDisplay(), window, RevertToParent, CurrentTime);
+  EXPECT_FALSE(SaverComesOnWithin(1600));
+  struct Step {
+    const char* what;
+    void (*act)(Window);
+    bool held;
+  } steps[] = {
+      {"focus on the root",
+       [](Window) { XSetInputFocus(TheDisplay(), DefaultRootWindow(TheDisplay()), RevertToParent, CurrentTime); },
+       true},
+      {"focus on the window", [](Window w) { XSetInputFocus(TheDisplay(), w, RevertToParent, CurrentTime); }, true},
+      {"hidden", [](Window w) { XUnmapWindow(TheDisplay(), w); }, false},
+      {"shown again", [](Window w) { XMapWindow(TheDisplay(), w); }, true},
+      {"closed", [](Window) { CloseGraphicsWindow(); }, false},
+  };
+  for (const Step& step : steps) {
+    step.act(window);
+    PumpFor(3);
+    EXPECT_EQ(x11::ScreenSaverHeld(), step.held) << step.what;
+  }
+  EXPECT_TRUE(SaverComesOnWithin(1600));
+  XSetScreenSaver(TheDisplay(), 600, 600, DefaultBlanking, DefaultExposures);
+  XSetInputFocus(TheDisplay(), PointerRoot, RevertToPointerRoot, CurrentTime);
+}
+
+// The hold is the client's own suspension: the server's settings stay as they are, and a process
+// that is killed while holding leaves nothing behind.
+TEST_F(GLWindow, ScreenSaverHoldLeavesTheServerSettingsAlone) {
+  XSetScreenSaver(TheDisplay(), 600, 600, DefaultBlanking, DefaultExposures);
+  ASSERT_TRUE(OpenGraphicsWindow(320, 200, 0, 0, 0));
   PumpFor(3);
   EXPECT_TRUE(x11::ScreenSaverHeld());
   EXPECT_EQ(ServerScreenSaverTimeout(), 600);
-  XSetInputFocus(TheDisplay(), DefaultRootWindow(TheDisplay()), RevertToParent, CurrentTime);
-  PumpFor(3);
-  EXPECT_FALSE(x11::ScreenSaverHeld());
-  XSetInputFocus(TheDisplay(), PointerRoot, RevertToPointerRoot, CurrentTime);
+  CloseGraphicsWindow();
 
   int ready[2];
   ASSERT_EQ(pipe(ready), 0);
@@ -274,6 +313,23 @@ TEST_F(GLWindow, FocusHoldsOffTheScreenSaverWithoutChangingTheServer) {
   close(ready[0]);
   child->Kill();
   EXPECT_EQ(ServerScreenSaverTimeout(), 600);
+}
+
+// A window that opens under the pointer knows the pointer's place at once, before it moves.
+TEST_F(GLWindow, PointerPositionIsKnownRightAfterOpening) {
+  Display* d = TheDisplay();
+  int screen = DefaultScreen(d);
+  int left = DisplayWidth(d, screen) / 2 - 320, top = DisplayHeight(d, screen) / 2 - 240;
+  for (int x : {123, 456}) {
+    XWarpPointer(d, None, DefaultRootWindow(d), 0, 0, 0, 0, left + x, top + 45);
+    XSync(d, False);
+    ASSERT_TRUE(OpenGraphicsWindow(640, 480, 0, 60, 0));
+    EXPECT_EQ(PointerX(), x);
+    EXPECT_EQ(PointerY(), 45);
+    CloseGraphicsWindow();
+    XWarpPointer(d, None, DefaultRootWindow(d), 0, 0, 0, 0, 5, 5);
+    PumpFor(2);
+  }
 }
 
 TEST_F(GLWindow, FullScreenInTheCurrentModeOpensAndRetriesWithoutARefusedRate) {

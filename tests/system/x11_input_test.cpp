@@ -8,7 +8,9 @@
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
+#include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,6 +21,7 @@
 #include "runtime/system/input.h"
 #include "runtime/system/system.h"
 #include "runtime/system/x11/x11.h"
+#include "tests/support/child_process.h"
 #include "tests/support/event_recorder.h"
 #include "tests/support/test_display.h"
 
@@ -249,8 +252,10 @@ TEST_F(X11Input, EveryLayoutsKeysGiveTheCodesOfTheirLayoutOrPosition) {
       {0x02, XK_ampersand, XK_1, '1', u"&"},        // French digit row
       {0x03, XK_eacute, XK_2, '2', u"\u00E9"},
       {0x04, XK_quotedbl, XK_3, '3', u"\""},
-      {0x27, XK_odiaeresis, XK_Odiaeresis, 0xC0, u"\u00F6"},  // German
-      {0x1A, XK_aring, XK_Aring, 0xDB, u"\u00E5"},            // Swedish, by position
+      // German "ö" alone in the US layout: the US key of its German code (0xC0) keeps that code, so
+      // it takes the code of its own place.
+      {0x27, XK_odiaeresis, XK_Odiaeresis, 0xBA, u"\u00F6"},
+      {0x1A, XK_aring, XK_Aring, 0xDB, u"\u00E5"},             // Swedish, by position
       {0x1E, XK_Cyrillic_ef, XK_Cyrillic_EF, 'A', u"\u0444"},  // Russian, by position
       // Beyond the basic plane: two character events, as a Unicode window gets them.
       {0x2C, 0x0101D11E, 0x0101D11E, 'Z', u"\U0001D11E"},
@@ -441,18 +446,94 @@ TEST_F(X11Input, PostedCallWakesAWaitAndRunsOnTheMainThread) {
   EXPECT_EQ(postedSum, 7);
 }
 
-TEST_F(X11Input, DeadKeyComposesWithTheNextKeyIntoOneCharacter) {
-  // The dead key sits where German keyboards have it, on the US "[" key.
+// A key that does not combine with the dead key before it types the accent and then itself.
+TEST_F(X11Input, DeadKeyComposesWithTheNextKeyOrTypesItsAccentFirst) {
+  // The dead key sits where German keyboards have "ü", on the US "[" key.
   constexpr KeyCode kDeadKey = 0x1A + 8;
-  injector().Remap(kDeadKey, XK_dead_diaeresis, XK_dead_diaeresis);
+  injector().Remap(kDeadKey, XK_dead_acute, XK_dead_grave);
   Take();
-  injector().TapCode(kDeadKey);
-  injector().Tap(XK_u);
-  EXPECT_EQ(Take(), (std::vector<Seen>{{513, 0xDB, 0, 0, 0, true},
-                                       {514, 0xDB, 0, 0, 0, true},
-                                       {513, 'U', 0, 0, 0, true},
-                                       {515, 0xFC, 0, 0, 0, true},
-                                       {514, 'U', 0, 0, 0, true}}));
+  struct Case {
+    KeySym next;
+    int32_t vk;
+    std::u16string typed;
+  } cases[] = {
+      {XK_e, 'E', u"\u00E9"},
+      {XK_x, 'X', u"\u00B4x"},
+      {XK_5, '5', u"\u00B45"},
+  };
+  for (const Case& c : cases) {
+    injector().TapCode(kDeadKey);
+    injector().Tap(c.next);
+    std::vector<Seen> expected{{513, 0xDB, 0, 0, 0, true}, {514, 0xDB, 0, 0, 0, true}, {513, c.vk, 0, 0, 0, true}};
+    for (char16_t unit : c.typed) expected.push_back({515, unit, 0, 0, 0, true});
+    expected.push_back({514, c.vk, 0, 0, 0, true});
+    EXPECT_EQ(Take(), expected) << "then keysym " << c.next;
+  }
+}
+
+// A whole layout set with setxkbmap on the test's server (which runs with -noreset, so the keymap
+// stays while no client is connected); the layout before comes back at the end.
+class KeyboardLayout {
+ public:
+  static constexpr const char* kSetXkbMap = "/usr/bin/setxkbmap";  // from x11-xkb-utils, as Xvfb's xkbcomp
+
+  explicit KeyboardLayout(const std::string& layout) {
+    std::string settings = test::RunProgram({kSetXkbMap, "-query"}, {}).out;
+    size_t at = settings.find("layout:");
+    if (at != std::string::npos) {
+      size_t begin = settings.find_first_not_of(' ', at + 7);
+      saved_ = settings.substr(begin, settings.find('\n', begin) - begin);
+    }
+    set_ = !saved_.empty() && test::RunProgram({kSetXkbMap, "-layout", layout}, {}).exitCode == 0;
+  }
+  ~KeyboardLayout() {
+    if (set_) test::RunProgram({kSetXkbMap, "-layout", saved_}, {});
+  }
+  KeyboardLayout(const KeyboardLayout&) = delete;
+  KeyboardLayout& operator=(const KeyboardLayout&) = delete;
+  bool IsSet() const { return set_; }
+
+ private:
+  std::string saved_;
+  bool set_ = false;
+};
+
+// As the window system's own layouts give them, every typing key of a layout has a code of its own
+// (on French "; ." and ": /", "^" and "*", on Russian "ю" and ". ," used to share one).
+TEST_F(X11Input, EveryKeyOfAWholeLayoutHasACodeOfItsOwn) {
+  std::vector<int> scanCodes;  // the digit row, the three letter rows and the 102nd key
+  for (auto [first, last] : {std::pair{0x02, 0x0D}, {0x10, 0x1B}, {0x1E, 0x29}, {0x2B, 0x35}, {0x56, 0x56}}) {
+    for (int scan = first; scan <= last; ++scan) scanCodes.push_back(scan);
+  }
+  struct Case {
+    const char* layout;
+    std::vector<std::pair<int, int32_t>> known;  // scan code, key code
+  } cases[] = {
+      {"us", {{0x02, '1'}, {0x10, 'Q'}, {0x27, 0xBA}, {0x29, 0xC0}, {0x2B, 0xDC}, {0x35, 0xBF}, {0x56, 0xE2}}},
+      {"de", {{0x15, 'Z'}, {0x2C, 'Y'}, {0x0C, 0xDB}, {0x0D, 0xDD}, {0x1A, 0xBA}, {0x1B, 0xBB}, {0x27, 0xC0},
+              {0x28, 0xDE}, {0x29, 0xDC}, {0x2B, 0xBF}, {0x35, 0xBD}}},
+      {"fr", {{0x02, '1'}, {0x10, 'A'}, {0x11, 'Z'}, {0x1E, 'Q'}, {0x27, 'M'}, {0x2C, 'W'}, {0x2B, 0xDC}}},
+      {"ru", {{0x10, 'Q'}, {0x1E, 'A'}, {0x29, 0xC0}, {0x33, 0xBC}, {0x34, 0xBE}, {0x35, 0xBF}, {0x56, 0xE2}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.layout);
+    KeyboardLayout layout(c.layout);
+    ASSERT_TRUE(layout.IsSet());
+    Take();
+    for (int scan : scanCodes) injector().TapCode(static_cast<KeyCode>(scan + 8));
+    std::map<int, int32_t> codes;
+    std::set<int32_t> distinct;
+    size_t next = 0;
+    for (const Seen& seen : Take()) {
+      if (seen.id != 513 || next >= scanCodes.size()) continue;
+      codes[scanCodes[next++]] = seen.data;
+      distinct.insert(seen.data);
+    }
+    ASSERT_EQ(codes.size(), scanCodes.size());
+    EXPECT_EQ(distinct.size(), scanCodes.size());
+    EXPECT_EQ(distinct.count(0), 0u);
+    for (auto [scan, vk] : c.known) EXPECT_EQ(codes[scan], vk) << "scan code " << scan;
+  }
 }
 
 TEST_F(X11Input, MoveMouseUsesTheFocusedWindowsClientCoordinates) {

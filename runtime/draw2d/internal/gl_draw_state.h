@@ -22,8 +22,18 @@ struct GLDrawState {
   float ix = 1, iy = 0, jx = 0, jy = 1;
   int contextWidth = 0;
   int contextHeight = 0;
-  std::vector<GLuint> deadTextures;
-  int deadTexturesSeq = 0;
+  // The logical resolution the projection maps onto the context.
+  float resolutionWidth = 0;
+  float resolutionHeight = 0;
+  // Names of released frames, each with the texture space it lives in; deleted while a context of
+  // that space is current, dropped once the space has no context left.
+  struct DeadTexture {
+    int space;
+    GLuint name;
+  };
+  std::vector<DeadTexture> deadTextures;
+  // The texture space the frames of the current graphics generation are built in.
+  int frameSpace = 0;
 };
 
 // Never destroyed: frames are released by other objects' destructors while the process ends.

@@ -43,6 +43,10 @@ void GLSetSwapInterval(int interval);
 int GLLastSwapInterval();
 // Settings of a record (attached ones re-read their window's size); false for unknown handles.
 bool GLContextSettings(int handle, int& width, int& height, int& depth, int& hertz, int& flags);
+// The texture space of the current context (see gl_graphics.h); 0 when none is current.
+int GLCurrentTextureSpace();
+// Whether some context of the space is still open, so that its GL objects still exist.
+bool GLTextureSpaceLive(int space);
 // The platform window of a record, 0 for unknown handles.
 intptr_t GLContextWindow(int handle);
 // Up to `limit` display modes of at least 16 bits per pixel, in the display's order.

@@ -36,6 +36,9 @@ class GLContextRecord {
   int width = 0, height = 0, depth = 0, hertz = 0, flags = 0;
   bool doubleBuffered = false;
   bool closing = false;  // set while Release runs
+  // Contexts of one texture space share their GL objects: a texture name means the same texture in
+  // each of them. Spaces are numbered from 1 and never reused.
+  int textureSpace = 0;
 };
 
 // Lists the record under a new handle, first, and returns the handle. The first record arranges
@@ -47,6 +50,11 @@ GLContextRecord* FindGLContextRecord(const std::function<bool(const GLContextRec
 GLContextRecord* FindGLContextRecord(int handle);
 // True once the list has been destroyed at program end: records released later find nothing.
 bool GLContextListGone();
+
+// A live record whose context a new context should share its objects with; nullptr when none.
+GLContextRecord* GLShareCandidate();
+// A texture space for a context that shares with no other.
+int NewGLTextureSpace();
 
 // The backend's part of GLMakeCurrent(0): no context current on the calling thread.
 void ClearCurrentGLContext();

@@ -29,7 +29,8 @@ Window DisplayModeOwner();
 // Restores the desktop mode if `window` owns the display mode; true if it did.
 bool RestoreDisplayMode(Display* display, Window window);
 
-// Holds off the screen saver and monitor power saving while a program window has the focus.
+// Holds off the screen saver and monitor power saving; the context windows hold it while one of
+// them is mapped.
 void HoldScreenSaver(Display* display);
 void ReleaseScreenSaver(Display* display);
 bool ScreenSaverHeld();

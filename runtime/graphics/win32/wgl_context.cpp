@@ -109,7 +109,16 @@ bool MakeGLContext(WGLContextRecord& record) {
   if (record.mode == GLAttachedContext && !FormatFits(chosen, record.flags)) return false;
   record.doubleBuffered = (chosen.dwFlags & PFD_DOUBLEBUFFER) != 0;
   record.context = wglCreateContext(record.dc);
-  return record.context != nullptr;
+  if (record.context == nullptr) return false;
+  // The new context shares the objects of the open ones where the driver allows it (pixel formats
+  // of different kinds may not); otherwise it starts a texture space of its own.
+  auto* candidate = static_cast<WGLContextRecord*>(GLShareCandidate());
+  if (candidate != nullptr && candidate->context != nullptr && wglShareLists(candidate->context, record.context)) {
+    record.textureSpace = candidate->textureSpace;
+  } else {
+    record.textureSpace = NewGLTextureSpace();
+  }
+  return true;
 }
 
 }  // namespace

@@ -119,14 +119,32 @@ bool VisualFits(Display* display, XVisualInfo* visual, int flags) {
   return true;
 }
 
-GLXContext CreateContext(Display* display, XVisualInfo* visual) {
+GLXContext CreateContext(Display* display, XVisualInfo* visual, GLXContext share) {
   XErrorTrap trap(display);
-  GLXContext context = glXCreateContext(display, visual, nullptr, True);
+  GLXContext context = glXCreateContext(display, visual, share, True);
   if (trap.Failed() && context != nullptr) {
     glXDestroyContext(display, context);
     return nullptr;
   }
   return context;
+}
+
+// Makes the record's context, sharing the objects of the open contexts when the server allows it
+// (another screen, or direct and indirect rendering mixed, do not); otherwise it starts a texture
+// space of its own.
+bool MakeContext(Display* display, XVisualInfo* visual, GLXContextRecord& record) {
+  auto* candidate = static_cast<GLXContextRecord*>(GLShareCandidate());
+  if (candidate != nullptr && candidate->context != nullptr) {
+    record.context = CreateContext(display, visual, candidate->context);
+    if (record.context != nullptr) {
+      record.textureSpace = candidate->textureSpace;
+      return true;
+    }
+  }
+  record.context = CreateContext(display, visual, nullptr);
+  if (record.context == nullptr) return false;
+  record.textureSpace = NewGLTextureSpace();
+  return true;
 }
 
 void SwapBuffersOf(Display* display, Window window, bool doubleBuffered) {
@@ -175,8 +193,7 @@ int GLCreateContext(int width, int height, int depth, int hertz, int flags) {
   record->width = static_cast<int>(w);
   record->height = static_cast<int>(h);
 
-  record->context = CreateContext(display, visual.get());
-  if (record->context == nullptr) return 0;  // the record's destructor removes the window
+  if (!MakeContext(display, visual.get(), *record)) return 0;  // the record's destructor removes the window
 
   // The display mode is switched before the window appears, so a refused mode leaves no window.
   if (depth != 0) {
@@ -213,8 +230,7 @@ int GLAttachContext(intptr_t widget, int flags) {
   record->width = attributes.width;
   record->height = attributes.height;
   record->doubleBuffered = VisualValue(display, visual.get(), GLX_DOUBLEBUFFER) != 0;
-  record->context = CreateContext(display, visual.get());
-  if (record->context == nullptr) return 0;
+  if (!MakeContext(display, visual.get(), *record)) return 0;
   return AddGLContextRecord(std::move(record));
 }
 

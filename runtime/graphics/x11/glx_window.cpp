@@ -1,10 +1,11 @@
-// The windows of GL contexts: creation with fixed size and caption, focus handling (display mode
-// and screen saver) and destruction.
+// The windows of GL contexts: creation with fixed size and caption, the display mode on focus, the
+// screen saver while shown, and destruction.
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/scrnsaver.h>
 
+#include <set>
 #include <string>
 
 #include "runtime/core/runtime.h"
@@ -33,6 +34,27 @@ constexpr const char* kWindowClass = "Kilnworks GLGraphics";
 constexpr int kMaxWindowSize = 32767;
 
 bool screenSaverHeld = false;
+
+// Context windows that are mapped. The screen saver is held while there is one: without a window
+// manager nothing may ever give the window the focus, though keys reach it under the pointer.
+// Never destroyed: the exit handlers that close the windows run after static destructors would.
+std::set<Window>& ShownWindows() {
+  static auto* windows = new std::set<Window>;
+  return *windows;
+}
+
+void SetShown(Display* display, Window window, bool shown) {
+  if (shown) {
+    ShownWindows().insert(window);
+  } else {
+    ShownWindows().erase(window);
+  }
+  if (ShownWindows().empty()) {
+    ReleaseScreenSaver(display);
+  } else {
+    HoldScreenSaver(display);
+  }
+}
 
 // Focus changes that do not move the focus to or away from the window itself.
 bool IsIncidentalFocusChange(const XFocusChangeEvent& focus) {
@@ -80,13 +102,11 @@ void HandleFocus(Display* display, Window window, const XFocusChangeEvent& focus
                  int height, int depth, int hertz) {
   if (IsIncidentalFocusChange(focus)) return;
   if (focus.type == FocusIn) {
-    HoldScreenSaver(display);
     if (depth != 0 && DisplayModeOwner() != window) {
       int interval = SwitchDisplayMode(display, window, width, height, depth, hertz);
       GLSetSwapInterval(interval);
     }
   } else {
-    ReleaseScreenSaver(display);
     if (RestoreDisplayMode(display, window)) {
       XIconifyWindow(display, window, DefaultScreen(display));
       GLSetSwapInterval(0);
@@ -153,6 +173,8 @@ Window CreateContextWindow(Display* display, const XVisualInfo& visual, int widt
       [display, window, width, height, depth, hertz](XEvent& event) {
         if (event.type == FocusIn || event.type == FocusOut) {
           HandleFocus(display, window, event.xfocus, width, height, depth, hertz);
+        } else if (event.type == MapNotify || event.type == UnmapNotify) {
+          SetShown(display, window, event.type == MapNotify);
         }
         // The close request leaves the window open: the program decides what a close means.
       },
@@ -163,6 +185,7 @@ Window CreateContextWindow(Display* display, const XVisualInfo& visual, int widt
 void ShowContextWindow(Display* display, Window window, bool fullScreen) {
   XMapRaised(display, window);
   XSync(display, False);
+  SetShown(display, window, true);
   if (fullScreen) {
     XWindowAttributes attributes;
     if (XGetWindowAttributes(display, window, &attributes) && attributes.map_state == IsViewable) {
@@ -174,10 +197,7 @@ void ShowContextWindow(Display* display, Window window, bool fullScreen) {
 
 void DestroyContextWindow(Display* display, Window window, Colormap colormap) {
   if (window != 0) {
-    Window focus = 0;
-    int revert = 0;
-    XGetInputFocus(display, &focus, &revert);
-    if (focus == window) ReleaseScreenSaver(display);
+    SetShown(display, window, false);
     RestoreDisplayMode(display, window);
     bool gone = IsWindowGone(window);
     DetachProgramWindow(window);

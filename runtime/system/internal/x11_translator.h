@@ -16,6 +16,9 @@ void TranslateXEvent(XEvent& event, const Ref<TObject>& source, XIC inputContext
 // The modifier bits of the last modifier key event: 1 Shift, 2 Ctrl, 4 Alt, 8 Super.
 int CurrentModifierMask();
 
+// The keyboard mapping changed: key codes are worked out again for the new layout.
+void ForgetKeyboardLayout();
+
 // Forgets hover state that refers to `window` (called when it leaves the registry); after the
 // last program window the application counts as inactive, so the next focus gives a resume.
 void ForgetTranslatorWindow(Window window, bool lastWindow);

@@ -3,6 +3,9 @@
 #include <X11/keysym.h>
 #include <X11/XF86keysym.h>
 
+#include <cstddef>
+#include <vector>
+
 namespace kiln::x11 {
 namespace {
 
@@ -85,6 +88,82 @@ int VirtualKeyForKeysym(KeySym keysym) {
     if (mapping.keysym == keysym) return mapping.virtualKey;
   }
   return 0;
+}
+
+namespace {
+
+// Codes whose key differs between layouts; only these are kept apart.
+bool IsLayoutCode(int vk) {
+  return (vk >= '0' && vk <= '9') || (vk >= 'A' && vk <= 'Z') || (vk >= 0xBA && vk <= 0xC0) ||
+         (vk >= 0xDB && vk <= 0xDF) || (vk >= 0xE1 && vk <= 0xE4);
+}
+
+// Codes that no US key has, for keys whose own and whose place's code are both taken.
+constexpr unsigned char kSpareCodes[] = {0xDF, 0xE1, 0xE3, 0xE4, 0xC1, 0xC2, 0x92, 0x93, 0x94, 0x95,
+                                         0x96, 0xE9, 0xEA, 0xEB, 0xEC, 0xED, 0xEE, 0xEF, 0xF0, 0xF1};
+
+bool IsKeypadSymbol(KeySym keysym) { return keysym >= XK_KP_Space && keysym <= XK_KP_Equal; }
+
+// How firmly a key holds the code its symbols give it; lower is firmer.
+enum Claim { kNoClaim, kLetterOrDigit, kAtItsPlace, kElsewhere };
+
+}  // namespace
+
+std::array<unsigned char, 256> LayoutKeyCodes(const std::array<KeySymbols, 256>& layout) {
+  std::array<unsigned char, 256> codes{};
+  std::array<Claim, 256> claims{};
+  std::array<int, 256> owner;
+  owner.fill(-1);
+  auto firmer = [&](int a, int b) { return claims[a] < claims[b] || (claims[a] == claims[b] && a < b); };
+  for (int keycode = 8; keycode < 256; ++keycode) {
+    const KeySymbols& key = layout[keycode];
+    if (IsKeypadSymbol(key.unshifted)) continue;
+    int place = VirtualKeyForScanCode(keycode - 8);
+    int vk = VirtualKeyForKeysym(key.unshifted);
+    Claim claim = kNoClaim;
+    if ((vk >= '0' && vk <= '9') || (vk >= 'A' && vk <= 'Z')) {
+      claim = kLetterOrDigit;
+    } else if (key.shifted >= XK_0 && key.shifted <= XK_9) {
+      vk = static_cast<int>(key.shifted - XK_0) + '0';
+      claim = kLetterOrDigit;
+    } else if (vk != 0) {
+      claim = vk == place ? kAtItsPlace : kElsewhere;
+    } else if (place != 0) {
+      vk = place;
+      claim = kAtItsPlace;
+    }
+    codes[keycode] = static_cast<unsigned char>(vk);
+    claims[keycode] = claim;
+    if (claim == kNoClaim || !IsLayoutCode(vk)) continue;
+    if (owner[vk] < 0 || firmer(keycode, owner[vk])) owner[vk] = keycode;
+  }
+  // A key that lost its code takes the code of its own place, from a key that holds it only by its
+  // symbol if need be (that key then moves to its own place in turn), else a spare code.
+  std::vector<int> moving;
+  for (int keycode = 8; keycode < 256; ++keycode) {
+    int vk = codes[keycode];
+    if (claims[keycode] != kNoClaim && IsLayoutCode(vk) && owner[vk] != keycode) moving.push_back(keycode);
+  }
+  for (std::size_t i = 0; i < moving.size(); ++i) {
+    int keycode = moving[i];
+    int place = VirtualKeyForScanCode(keycode - 8);
+    int moved = 0;
+    if (IsLayoutCode(place) && (owner[place] < 0 || claims[owner[place]] == kElsewhere)) {
+      if (owner[place] >= 0) moving.push_back(owner[place]);
+      moved = place;
+      claims[keycode] = kAtItsPlace;
+    } else {
+      for (unsigned char spare : kSpareCodes) {
+        if (owner[spare] < 0) {
+          moved = spare;
+          break;
+        }
+      }
+    }
+    codes[keycode] = static_cast<unsigned char>(moved);
+    if (moved != 0) owner[moved] = keycode;
+  }
+  return codes;
 }
 
 int ModifierBitForKey(int virtualKey) {

@@ -4,6 +4,7 @@
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
 
+#include <algorithm>
 #include <array>
 #include <string>
 #include <utility>
@@ -38,6 +39,8 @@ struct EnterMove {
 EnterMove enterMove;
 // True while one of the program's windows has the keyboard focus.
 bool applicationActive = false;
+// Accents of dead keys pressed since the last typed character.
+std::u16string pendingAccents;
 
 void RecomputeModifierMask() {
   int mask = 0;
@@ -114,13 +117,34 @@ std::u16string TypedUnits(XKeyEvent& key, XIC inputContext, KeySym* keysym) {
   return units;
 }
 
-bool IsLetterOrDigitKey(int vk) { return (vk >= '0' && vk <= '9') || (vk >= 'A' && vk <= 'Z'); }
+// The codes of the current keyboard layout (LayoutKeyCodes), made on first need after each change
+// of the keyboard mapping.
+struct LayoutCodes {
+  bool valid = false;
+  std::array<unsigned char, 256> codes{};
+};
+LayoutCodes layoutCodes;
 
-// The virtual-key code of a key event, as the window system's layouts assign them: the key's
-// unshifted symbol if it is a letter or digit; a digit on the shifted level (the digit row of French
-// or Czech keyboards); the symbol's own code; else the code of the key's position on the US layout,
-// so every key of any layout has one. On the keypad Num Lock (and Shift undoing it) decide between
-// digits and navigation keys.
+const std::array<unsigned char, 256>& CurrentLayoutCodes(Display* display) {
+  if (layoutCodes.valid) return layoutCodes.codes;
+  int minCode = 0;
+  int maxCode = 0;
+  XDisplayKeycodes(display, &minCode, &maxCode);
+  std::array<KeySymbols, 256> layout{};
+  XKeyEvent key{};
+  key.type = KeyPress;
+  key.display = display;
+  for (int keycode = std::max(minCode, 8); keycode <= std::min(maxCode, 255); ++keycode) {
+    key.keycode = static_cast<unsigned int>(keycode);
+    layout[static_cast<size_t>(keycode)] = {XLookupKeysym(&key, 0), XLookupKeysym(&key, 1)};
+  }
+  layoutCodes.codes = LayoutKeyCodes(layout);
+  layoutCodes.valid = true;
+  return layoutCodes.codes;
+}
+
+// The virtual-key code of a key event, as the window system's layouts assign them (LayoutKeyCodes).
+// On the keypad Num Lock (and Shift undoing it) decide between digits and navigation keys.
 int VirtualKeyOf(XKeyEvent& key) {
   KeySym keysym = XLookupKeysym(&key, 0);
   if (IsKeypadKey(keysym)) {
@@ -132,24 +156,73 @@ int VirtualKeyOf(XKeyEvent& key) {
     }
     return VirtualKeyForKeysym(keysym);
   }
-  int vk = VirtualKeyForKeysym(keysym);
-  if (IsLetterOrDigitKey(vk)) return vk;
-  KeySym shifted = XLookupKeysym(&key, 1);
-  if (shifted >= XK_0 && shifted <= XK_9) return static_cast<int>(shifted - XK_0) + '0';
-  if (vk != 0) return vk;
-  return VirtualKeyForScanCode(static_cast<int>(key.keycode) - 8);
+  return CurrentLayoutCodes(key.display)[key.keycode & 0xFF];
+}
+
+// The accent a dead key types when the next key does not combine with it.
+char16_t SpacingAccent(KeySym keysym) {
+  switch (keysym) {
+    case XK_dead_grave: return u'`';
+    case XK_dead_acute: return u'\u00B4';
+    case XK_dead_circumflex: return u'^';
+    case XK_dead_tilde: return u'~';
+    case XK_dead_macron: return u'\u00AF';
+    case XK_dead_breve: return u'\u02D8';
+    case XK_dead_abovedot: return u'\u02D9';
+    case XK_dead_diaeresis: return u'\u00A8';
+    case XK_dead_abovering: return u'\u00B0';
+    case XK_dead_doubleacute: return u'\u02DD';
+    case XK_dead_caron: return u'\u02C7';
+    case XK_dead_cedilla: return u'\u00B8';
+    case XK_dead_ogonek: return u'\u02DB';
+    default: return 0;
+  }
+}
+
+// Whether the input method has just put back the event that carries a completed composition (a
+// key press with key code 0).
+bool CompositionQueued(const XKeyEvent& key) {
+  if (XEventsQueued(key.display, QueuedAlready) == 0) return false;
+  XEvent next;
+  XPeekEvent(key.display, &next);
+  return next.type == KeyPress && next.xkey.keycode == 0 && next.xkey.window == key.window;
+}
+
+// The characters of a key press. A dead key types nothing by itself; when the key after it does not
+// combine with it, the accent comes before that key's own characters, as on the other window
+// systems, instead of both being lost.
+std::u16string PressedUnits(XKeyEvent& key, XIC inputContext, bool filtered) {
+  KeySym typed = NoSymbol;
+  std::u16string units;
+  if (!filtered) {
+    units = TypedUnits(key, inputContext, &typed);
+    // Delete types nothing, as on the other window systems.
+    if (typed == XK_Delete || typed == XK_KP_Delete) units.clear();
+    if (key.keycode == 0) {
+      pendingAccents.clear();  // the input method composed the sequence
+      return units;
+    }
+  }
+  if (units.empty()) {
+    // What the key types on its own, also for a key the input method kept.
+    std::u16string own = TypedUnits(key, nullptr, &typed);
+    if (char16_t accent = SpacingAccent(typed)) {
+      pendingAccents += accent;
+      return units;
+    }
+    if (filtered && !pendingAccents.empty() && !IsModifierKey(typed) && !CompositionQueued(key)) units = own;
+  }
+  if (!units.empty() && !pendingAccents.empty()) {
+    units = pendingAccents + units;
+    pendingAccents.clear();
+  }
+  return units;
 }
 
 void TranslateKeyPress(XKeyEvent& key, const Ref<TObject>& source, XIC inputContext, bool filtered) {
   // Look the characters up before emitting anything: a hook may close the window and with it the
   // input context.
-  std::u16string units;
-  if (!filtered) {
-    KeySym typed = NoSymbol;
-    units = TypedUnits(key, inputContext, &typed);
-    // Delete types nothing, as on the other window systems.
-    if (typed == XK_Delete || typed == XK_KP_Delete) units.clear();
-  }
+  std::u16string units = PressedUnits(key, inputContext, filtered);
   bool closeRequested = false;
   if (key.keycode != 0) {
     int vk = VirtualKeyOf(key);
@@ -205,6 +278,7 @@ void TranslateFocusIn(XFocusChangeEvent& focus, const Ref<TObject>& source, XIC 
   if (focus.mode == NotifyGrab || focus.mode == NotifyUngrab) return;
   if (focus.detail == NotifyPointer || focus.detail == NotifyInferior) return;
   if (inputContext != nullptr) XSetICFocus(inputContext);
+  pendingAccents.clear();
   if (applicationActive) return;
   applicationActive = true;
   ResyncKeyboardState(focus.display);
@@ -228,6 +302,8 @@ void TranslateFocusOut(XFocusChangeEvent& focus, const Ref<TObject>& source, XIC
 }  // namespace
 
 int CurrentModifierMask() { return modifierMask; }
+
+void ForgetKeyboardLayout() { layoutCodes.valid = false; }
 
 void ForgetTranslatorWindow(Window window, bool lastWindow) {
   if (window == hoverWindow) {

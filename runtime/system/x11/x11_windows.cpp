@@ -244,6 +244,7 @@ void DispatchPendingEvents() {
     XNextEvent(display, &event);
     if (event.type == MappingNotify) {
       XRefreshKeyboardMapping(&event.xmapping);
+      if (event.xmapping.request == MappingKeyboard) ForgetKeyboardLayout();
       continue;
     }
     // The input method may rewrite the event it keeps: the key that completes a composition
