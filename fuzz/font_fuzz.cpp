@@ -10,9 +10,9 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "fuzz/fuzz_input.h"
 #include "runtime/font/freetype_font.h"
 #include "runtime/font/image_font.h"
-#include "runtime/stream/ram_stream.h"
 
 namespace {
 
@@ -20,22 +20,7 @@ namespace {
 constexpr int kMaxGlyphs = 300;
 constexpr int kMaxImageGlyphs = 40;
 
-const uint8_t* inputData = nullptr;
-size_t inputSize = 0;
-
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
-
-// "fuzz::input" opens the current input's font bytes.
-class InputFactory : public kiln::TStreamFactory {
- public:
-  kiln::Ref<kiln::TStream> CreateStream(const kiln::Url&, const kiln::Text& protocol, const kiln::Text&,
-                                        int readable, int writeable) override {
-    if (!(protocol == kiln::Text("fuzz")) || !readable || writeable) return nullptr;
-    return kiln::TRamStream::Create(inputData, static_cast<int64_t>(inputSize));
-  }
-};
+using kiln::fuzz::Check;
 
 void CheckGlyph(const kiln::Ref<kiln::TGlyph>& glyph, bool smooth) {
   Check(static_cast<bool>(glyph));
@@ -65,15 +50,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static bool started = [] {
     kiln::InitImageFontModule();
     kiln::InitFreeTypeFontModule();
-    kiln::TStreamFactory::Register(kiln::MakeRef<InputFactory>());
+    kiln::TStreamFactory::Register(kiln::MakeRef<kiln::fuzz::InputFactory>(kiln::Text("fuzz"), kiln::Text()));
     return true;
   }();
   (void)started;
   if (size < 1) return 0;
   int pixels = 1 + (data[0] & 31);
   int style = (data[0] & 0x80) ? kiln::SmoothFontFlag : 0;
-  inputData = data + 1;
-  inputSize = size - 1;
+  kiln::fuzz::CurrentInput::data = data + 1;
+  kiln::fuzz::CurrentInput::size = size - 1;
 
   kiln::Ref<kiln::TFreeTypeFont> font = kiln::TFreeTypeFont::Load("fuzz::input", pixels, style);
   if (!font) return 0;

@@ -1,6 +1,8 @@
 // Fuzzes the export of one damaged payload block: the input stands in for the block's bytes, whose
 // checksum the build recorded from the sound block. The export must succeed exactly when the bytes
-// match, and otherwise leave the destination as it was with nothing else written beside it.
+// match, and otherwise leave the destination as it was with nothing else written beside it. The
+// export writes below the current directory, so the target works in a folder of its own: give
+// libFuzzer absolute corpus paths (tools/run_fuzz.sh does).
 #include <stdlib.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -16,8 +18,8 @@
 
 #include "app/export.h"
 #include "app/manifest.h"
+#include "fuzz/fuzz_input.h"
 #include "runtime/filesystem/filesystem.h"
-#include "runtime/stream/ram_stream.h"
 #include "runtime/stream/resources.h"
 #include "runtime/stream/stream_module.h"
 
@@ -29,26 +31,7 @@ const std::string kSoundBlock = "The sound block of the first manifest entry.\r\
 const std::string kOldBytes = "installed";
 const char* kDestination = "./destination.bin";
 
-const uint8_t* inputData = nullptr;
-size_t inputSize = 0;
-
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
-
-// Answers "incbin::" + the block's name with the current input, ahead of the resource registry.
-class InputFactory : public kiln::TStreamFactory {
- public:
-  explicit InputFactory(kiln::Text path) : path_(std::move(path)) {}
-  kiln::Ref<kiln::TStream> CreateStream(const kiln::Url&, const kiln::Text& protocol, const kiln::Text& path,
-                                        int readable, int writeable) override {
-    if (!(protocol == kiln::Text("incbin")) || !(path == path_) || !readable || writeable) return nullptr;
-    return kiln::TRamStream::Create(inputData, static_cast<int64_t>(inputSize));
-  }
-
- private:
-  kiln::Text path_;
-};
+using kiln::fuzz::Check;
 
 std::string Read(const char* path) {
   std::ifstream in(path, std::ios::binary);
@@ -71,14 +54,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::atexit([] { fs::remove_all(folder); });
     const kiln::Text name = zunto::PayloadManifest()[0].resource;
     kiln::AddEmbeddedResource(name, kSoundBlock.data(), static_cast<int32_t>(kSoundBlock.size()));
-    kiln::TStreamFactory::Register(kiln::MakeRef<InputFactory>(name));
+    kiln::TStreamFactory::Register(kiln::MakeRef<kiln::fuzz::InputFactory>(kiln::Text("incbin"), name));
     static std::vector<uint32_t> checksums(zunto::PayloadManifest().size(), 0);
     checksums[0] = static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(kSoundBlock.data()), kSoundBlock.size()));
     zunto::SetPayloadChecksums(checksums);
     return name;
   }();
-  inputData = data;
-  inputSize = size;
+  kiln::fuzz::CurrentInput::data = data;
+  kiln::fuzz::CurrentInput::size = size;
   Write(kDestination, kOldBytes);
 
   const bool sound = std::string(reinterpret_cast<const char*>(data), size) == kSoundBlock;

@@ -8,14 +8,11 @@
 #include <cstring>
 #include <vector>
 
+#include "fuzz/fuzz_input.h"
 #include "runtime/pixmap/pixmap_loader.h"
 #include "runtime/stream/ram_stream.h"
 
 namespace kiln::fuzz {
-
-inline void Check(bool condition) {
-  if (!condition) std::abort();
-}
 
 // Rewrites the checksum of every whole chunk after a PNG signature, so that mutated inputs reach the
 // decoder instead of stopping at libpng's checksum test. Other data is left as it is.

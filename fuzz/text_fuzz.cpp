@@ -6,15 +6,14 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "fuzz/fuzz_input.h"
 #include "runtime/core/file_names.h"
 #include "runtime/core/text.h"
 #include "runtime/filesystem/filesystem.h"
 
 namespace {
 
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
+using kiln::fuzz::Check;
 
 void CheckUtf8(std::string_view bytes) {
   // The decoder's steps and the whole-text conversion agree, and every step moves on.
