@@ -54,11 +54,6 @@ class DisplayConnection {
     previousErrorHandler_ = XSetErrorHandler(&HandleXError);
     wmProtocols_ = XInternAtom(display_, "WM_PROTOCOLS", False);
     wmDeleteWindow_ = XInternAtom(display_, "WM_DELETE_WINDOW", False);
-    inputMethod_ = XOpenIM(display_, nullptr, nullptr, nullptr);
-    if (inputMethod_ == nullptr) {
-      XSetLocaleModifiers("@im=none");
-      inputMethod_ = XOpenIM(display_, nullptr, nullptr, nullptr);
-    }
     // Held keys then repeat as presses without the releases in between.
     Bool supported = False;
     XkbSetDetectableAutoRepeat(display_, True, &supported);
@@ -66,10 +61,24 @@ class DisplayConnection {
   DisplayConnection(const DisplayConnection&) = delete;
   DisplayConnection& operator=(const DisplayConnection&) = delete;
 
+  // Opened when the first key reaches a program window: reading the locale's compose table is a
+  // good part of a program's start-up, and a screen that is only looked at never needs it.
+  XIM InputMethod() {
+    if (display_ == nullptr || inputMethodTried_) return inputMethod_;
+    inputMethodTried_ = true;
+    inputMethod_ = XOpenIM(display_, nullptr, nullptr, nullptr);
+    if (inputMethod_ == nullptr) {
+      XSetLocaleModifiers("@im=none");
+      inputMethod_ = XOpenIM(display_, nullptr, nullptr, nullptr);
+    }
+    return inputMethod_;
+  }
+
   static int HandleXError(Display* display, XErrorEvent* error);
 
   Display* display_ = nullptr;
   XIM inputMethod_ = nullptr;
+  bool inputMethodTried_ = false;
   int (*previousErrorHandler_)(Display*, XErrorEvent*) = nullptr;
   // Program windows that another client destroyed; kept after they are detached, since errors
   // about requests already sent may still arrive. X never hands a window's id out again.
@@ -103,7 +112,10 @@ DisplayConnection& Connection() {
 struct ProgramWindow {
   Ref<TObject> source;
   WindowHandler handler;
+  // Made with the input method, at the window's first key or focus.
   XIC inputContext = nullptr;
+  bool inputContextTried = false;
+  long eventMask = 0;
   int width = 0;
   int height = 0;
 };
@@ -146,17 +158,28 @@ Window ParentWindow(Display* display, Window window) {
   return parent == root ? None : parent;
 }
 
-XIC CreateInputContext(Window window) {
-  XIM im = Connection().inputMethod_;
-  if (im == nullptr) return nullptr;
-  return XCreateIC(im, XNInputStyle, XIMPreeditNothing | XIMStatusNothing, XNClientWindow, window,
-                   XNFocusWindow, window, static_cast<char*>(nullptr));
+// Gives the window its input context once, with the events the input method filters added to
+// what the window selects.
+void EnsureInputContext(Window window, ProgramWindow& entry) {
+  if (entry.inputContextTried) return;
+  entry.inputContextTried = true;
+  XIM im = Connection().InputMethod();
+  if (im == nullptr) return;
+  entry.inputContext = XCreateIC(im, XNInputStyle, XIMPreeditNothing | XIMStatusNothing, XNClientWindow, window,
+                                 XNFocusWindow, window, static_cast<char*>(nullptr));
+  if (entry.inputContext == nullptr) return;
+  long imMask = 0;
+  if (XGetICValues(entry.inputContext, XNFilterEvents, &imMask, static_cast<char*>(nullptr)) == nullptr &&
+      (entry.eventMask | imMask) != entry.eventMask) {
+    entry.eventMask |= imMask;
+    XSelectInput(Connection().display_, window, entry.eventMask);
+  }
 }
 
 }  // namespace
 
 Display* SystemDisplay() { return Connection().display_; }
-XIM SystemInputMethod() { return Connection().inputMethod_; }
+XIM SystemInputMethod() { return Connection().InputMethod(); }
 Atom WmProtocolsAtom() { return Connection().wmProtocols_; }
 Atom WmDeleteWindowAtom() { return Connection().wmDeleteWindow_; }
 
@@ -172,14 +195,7 @@ void AttachProgramWindow(Window window, const Ref<TObject>& source, WindowHandle
   ProgramWindow entry;
   entry.source = source;
   entry.handler = std::move(handler);
-  entry.inputContext = CreateInputContext(window);
   long mask = kTranslatorMask | extraMask;
-  if (entry.inputContext != nullptr) {
-    long imMask = 0;
-    if (XGetICValues(entry.inputContext, XNFilterEvents, &imMask, static_cast<char*>(nullptr)) == nullptr) {
-      mask |= imMask;
-    }
-  }
   XWindowAttributes attributes;
   if (XGetWindowAttributes(display, window, &attributes) != 0) {
     entry.width = attributes.width;
@@ -187,6 +203,7 @@ void AttachProgramWindow(Window window, const Ref<TObject>& source, WindowHandle
     mask |= attributes.your_event_mask;
   }
   XSelectInput(display, window, mask);
+  entry.eventMask = mask;
   Atom deleteWindow = WmDeleteWindowAtom();
   XSetWMProtocols(display, window, &deleteWindow, 1);
   windows.emplace(window, std::move(entry));
@@ -250,9 +267,12 @@ void DispatchPendingEvents() {
     // The input method may rewrite the event it keeps: the key that completes a composition
     // comes back with key code 0, carrying only the composed character.
     XEvent unfiltered = event;
-    bool filtered = XFilterEvent(&event, None) == True;
     auto& windows = ProgramWindows();
     auto it = windows.find(unfiltered.xany.window);
+    if (it != windows.end() && (event.type == KeyPress || event.type == KeyRelease || event.type == FocusIn)) {
+      EnsureInputContext(it->first, it->second);
+    }
+    bool filtered = XFilterEvent(&event, None) == True;
     if (it == windows.end()) continue;
     if (filtered) {
       // A key the input method composes with still goes down and up.
